@@ -1,0 +1,45 @@
+// ppdedit: writes an edited copy of a PPD file, line by line.
+//
+// The run context (mode, the three path names and streams), the line text
+// primitives and the two edit engines. src/main.cpp holds only main, so the
+// tests link everything declared here as a library.
+#ifndef PPD_H
+#define PPD_H
+
+#include <cstddef>
+#include <cstdio>
+
+// One path slot, the terminator included.
+constexpr std::size_t kPathMax = 1024;
+// One line buffer: a line is read in pieces of at most kLineMax - 1 bytes.
+constexpr std::size_t kLineMax = 5120;
+constexpr std::size_t kPieceMax = kLineMax - 1;
+
+enum { kPathInput, kPathOutput, kPathPara, kPathCount };
+
+extern int g_nMode; // 0 Add mode, 1 Line Replace Mode
+extern char g_szPathName[kPathCount][kPathMax];
+extern FILE *g_infp;
+extern FILE *g_outfp;
+extern FILE *g_parafp;
+
+// Run context.
+void PrintUsage(const char *argv0);
+[[nodiscard]] int Initialize(char *argv[]);
+void Uninitialize();
+
+// Edit engines: 1 on success, 0 on failure (the message is already printed).
+[[nodiscard]] int CheckInputPPD();
+[[nodiscard]] int Add(int argc, char *argv[]);
+[[nodiscard]] int Replace(int argc, char *argv[]);
+
+// Line text primitives. They print nothing and allocate nothing.
+std::size_t TrimmedLength(const char *line, std::size_t len);
+void StrTrim(char *line);
+char *StrShift(char *start, std::ptrdiff_t distance);
+[[nodiscard]] char *StrReplace(char *buffer, std::size_t size, const char *token,
+                               const char *value);
+[[nodiscard]] int ExpandParameters(char *line, std::size_t size, int count,
+                                   char *const parameters[]);
+
+#endif
