@@ -53,7 +53,9 @@ Files Snapshot(const std::string &dir)
 			std::ifstream in(path, std::ios::binary);
 			files[name] = std::string(std::istreambuf_iterator<char>(in), {});
 		} else {
-			files[name] = S_ISDIR(st.st_mode) ? "<dir>" : S_ISLNK(st.st_mode) ? "<link>" : "<other>";
+			files[name] = S_ISDIR(st.st_mode)   ? "<dir>"
+			              : S_ISLNK(st.st_mode) ? "<link>"
+			                                    : "<other>";
 		}
 	}
 	closedir(d);
@@ -114,8 +116,8 @@ void Check(const Case &c)
 	for (const auto &[name, bytes] : want) {
 		auto it = got.find(name);
 		ASSERT_NE(it, got.end()) << name << " is missing";
-		EXPECT_TRUE(it->second == bytes) << name << ": got " << it->second.size()
-		                                 << " bytes, want " << bytes.size();
+		EXPECT_TRUE(it->second == bytes)
+		        << name << ": got " << it->second.size() << " bytes, want " << bytes.size();
 	}
 	std::system(("rm -rf " + dir).c_str());
 }
@@ -150,15 +152,20 @@ const std::string kPpd = "*PPD-Adobe: \"4.3\"\n*OpenGroup: General\n*DefaultPage
                          "*DefaultResolution: 300dpi\n*CloseGroup: General\n";
 const std::string kHeadCrlf = "*PPD-Adobe: \"4.3\"\r\n*OpenGroup: General\r\n";
 const std::string kPpdCrlf =
-    kHeadCrlf + "*DefaultPageSize: Letter\r\n*DefaultResolution: 300dpi\r\n*CloseGroup: General\r\n";
+        kHeadCrlf +
+        "*DefaultPageSize: Letter\r\n*DefaultResolution: 300dpi\r\n*CloseGroup: General\r\n";
 const std::string kHead = "*PPD-Adobe: \"4.3\"\n*OpenGroup: General\n";
-const std::string kTail = "*DefaultPageSize: Letter\n*DefaultResolution: 300dpi\n*CloseGroup: General\n";
+const std::string kTail =
+        "*DefaultPageSize: Letter\n*DefaultResolution: 300dpi\n*CloseGroup: General\n";
 const std::string kAdd = "*Marker\n*OpenGroup: General\n*T !0! !1!\n";
 const std::string kReplace = "*DefaultPageSize: Letter\n*DefaultPageSize: !0!\n"
                              "*DefaultResolution: 300dpi\n*DefaultResolution: !1!\n";
 const std::string kNotFound = "[ERROR] p.txt can not read.\n";
 
-std::string Repeat(char c, std::size_t n) { return std::string(n, c); }
+std::string Repeat(char c, std::size_t n)
+{
+	return std::string(n, c);
+}
 // "././.../name" of exactly len bytes: a long name for a short path.
 std::string LongName(std::size_t len, const std::string &name)
 {
@@ -177,6 +184,8 @@ const std::string kFiller = [] {
 	return s;
 }();
 
+// One row a line or two, easier to read than the formatter's layout.
+// clang-format off
 const Case kCases[] = {
 	// Usage screen.
 	{"NoArguments", {}, "", {"ppdedit"}, Usage("ppdedit"), {}},
@@ -322,12 +331,19 @@ const Case kCases[] = {
 	 ReplaceArgs({"A4", "600dpi"}), kOk,
 	 {{"out.ppd", kFiller + kHead + "*DefaultPageSize: A4\n*DefaultResolution: 600dpi\n*CloseGroup: General\n"}}},
 };
+// clang-format on
 
-void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const Case &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 class EndToEnd : public testing::TestWithParam<Case> {};
 
-TEST_P(EndToEnd, Run) { Check(GetParam()); }
+TEST_P(EndToEnd, Run)
+{
+	Check(GetParam());
+}
 
 INSTANTIATE_TEST_SUITE_P(Table, EndToEnd, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case> &row) { return row.param.name; });

@@ -15,10 +15,9 @@ struct TrimCase {
 TEST(StrTrim, CutsOnlyTrailingLineEnding)
 {
 	const TrimCase cases[] = {
-		{"abc\r\n", "abc"}, {"abc\n", "abc"},     {"a\n", "a"},
-		{"abc", "abc"},     {"a b \t\n", "a b \t"}, {"xy\n\r\n", "xy"},
-		{"ab\r", "ab"},     {"\n", "\n"},           {"\r\n", "\r\n"},
-		{"", ""},           {"\na\n", "\na"},       {" \n", " "},
+	        {"abc\r\n", "abc"},     {"abc\n", "abc"},   {"a\n", "a"},     {"abc", "abc"},
+	        {"a b \t\n", "a b \t"}, {"xy\n\r\n", "xy"}, {"ab\r", "ab"},   {"\n", "\n"},
+	        {"\r\n", "\r\n"},       {"", ""},           {"\na\n", "\na"}, {" \n", " "},
 	};
 	for (const auto &c : cases) {
 		std::string buf = c.in;
@@ -44,19 +43,16 @@ struct ReplaceCase {
 TEST(StrReplace, ReplacesLeftToRightWithoutRescanning)
 {
 	const ReplaceCase cases[] = {
-		{"x!0!y!0!", "!0!", "Q", "xQyQ"},
-		{"x!0!y", "!0!", "!0!", "x!0!y"},
-		{"!0!0!", "!0!", "V", "V0!"},
-		{"!10!", "!1!", "Z", "!10!"},
-		{"a!0!b", "!0!", "", "ab"},
-		{"!0!", "!0!", "long value", "long value"},
-		{"no token", "!0!", "v", "no token"},
-		{"!0!!0!", "!0!", "!0!!0!", "!0!!0!!0!!0!"},
+	        {"x!0!y!0!", "!0!", "Q", "xQyQ"},     {"x!0!y", "!0!", "!0!", "x!0!y"},
+	        {"!0!0!", "!0!", "V", "V0!"},         {"!10!", "!1!", "Z", "!10!"},
+	        {"a!0!b", "!0!", "", "ab"},           {"!0!", "!0!", "long value", "long value"},
+	        {"no token", "!0!", "v", "no token"}, {"!0!!0!", "!0!", "!0!!0!", "!0!!0!!0!!0!"},
 	};
 	for (const auto &c : cases) {
 		std::vector<char> buf(c.text.begin(), c.text.end());
 		buf.resize(kLineMax);
-		EXPECT_EQ(StrReplace(buf.data(), kLineMax, c.token.c_str(), c.value.c_str()), buf.data());
+		EXPECT_EQ(StrReplace(buf.data(), kLineMax, c.token.c_str(), c.value.c_str()),
+		          buf.data());
 		EXPECT_STREQ(buf.data(), c.want.c_str()) << "text: " << c.text;
 	}
 }
@@ -68,10 +64,10 @@ TEST(StrReplace, RefusesWhatWouldNotFitAndLeavesTextAlone)
 		std::size_t textLen, valueLen;
 		bool fits;
 	} cases[] = {
-		{kLineMax - 1, 3, true},
-		{kLineMax - 1, 4, false},
-		{100, kLineMax - 1 - 97, true},
-		{100, kLineMax - 97, false},
+	        {kLineMax - 1, 3, true},
+	        {kLineMax - 1, 4, false},
+	        {100, kLineMax - 1 - 97, true},
+	        {100, kLineMax - 97, false},
 	};
 	for (const auto &c : cases) {
 		std::string text = "!0!" + std::string(c.textLen - 3, 'a');
@@ -93,12 +89,12 @@ struct ExpandCase {
 TEST(ExpandParameters, FillsInIncreasingOrder)
 {
 	const ExpandCase cases[] = {
-		{"A=!0! B=!1!", {"!1!", "x"}, "A=x B=x"},
-		{"A=!1! B=!0!", {"a", "!0!"}, "A=!0! B=a"},
-		{"!0!!1!!5!", {"a", "b"}, "ab!5!"},
-		{"!0! !1!", {}, "!0! !1!"},
-		{"!0!", {"!0!"}, "!0!"},
-		{"!10!!1!", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "ten"}, "ten1"},
+	        {"A=!0! B=!1!", {"!1!", "x"}, "A=x B=x"},
+	        {"A=!1! B=!0!", {"a", "!0!"}, "A=!0! B=a"},
+	        {"!0!!1!!5!", {"a", "b"}, "ab!5!"},
+	        {"!0! !1!", {}, "!0! !1!"},
+	        {"!0!", {"!0!"}, "!0!"},
+	        {"!10!!1!", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "ten"}, "ten1"},
 	};
 	for (const auto &c : cases) {
 		std::vector<char *> argv;
@@ -106,7 +102,9 @@ TEST(ExpandParameters, FillsInIncreasingOrder)
 			argv.push_back(const_cast<char *>(p.c_str()));
 		std::vector<char> buf(c.line.begin(), c.line.end());
 		buf.resize(kLineMax);
-		EXPECT_EQ(ExpandParameters(buf.data(), kLineMax, static_cast<int>(argv.size()), argv.data()), 1);
+		EXPECT_EQ(ExpandParameters(buf.data(), kLineMax, static_cast<int>(argv.size()),
+		                           argv.data()),
+		          1);
 		EXPECT_STREQ(buf.data(), c.want.c_str()) << "line: " << c.line;
 	}
 }
