@@ -1,0 +1,36 @@
+#!/bin/sh
+# Installs the build into a scratch DESTDIR and runs the installed binary on
+# the example; then builds the .deb and checks its files and control fields.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION
+set -eu
+build=$1 src=$2 version=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+DESTDIR="$work/root" cmake --install "$build" --prefix /usr >/dev/null
+test -f "$work/root/usr/share/man/man1/ppdedit.1.gz"
+got=$("$work/root/usr/bin/ppdedit" "$src/examples/quillmark-q300.ppd" "$work/out.ppd" \
+	"$src/examples/add-duplex.txt" Two-Sided None)
+[ "$got" = "Output : $work/out.ppd" ] || { echo "installed binary printed: $got"; exit 1; }
+grep -q '^\*OpenUI \*Duplex/Two-Sided: PickOne' "$work/out.ppd"
+
+if ! command -v dpkg-shlibdeps >/dev/null; then
+	echo "dpkg-shlibdeps is missing (Debian package dpkg-dev)"
+	[ -n "${CI:-}" ] && exit 1
+	exit 77
+fi
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null)
+deb=$(ls "$work"/ppdedit_"$version"_*.deb)
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }')
+want="./usr/bin/ppdedit
+./usr/share/man/man1/ppdedit.1.gz"
+[ "$files" = "$want" ] || { echo "package files:"; echo "$files"; exit 1; }
+info=$(dpkg-deb --info "$deb")
+for field in "Package: ppdedit" "Version: $version" "Section: utils" \
+	"Maintainer: ppdedit maintainers <" "Depends: libc6 (>= " "Description: write an edited copy"; do
+	case $info in
+	*"$field"*) ;;
+	*) echo "control lacks '$field':"; echo "$info"; exit 1 ;;
+	esac
+done
+echo "installed and packaged $deb"
