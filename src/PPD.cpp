@@ -152,6 +152,51 @@ int NextPiece(Reader *r, Piece *piece)
 	}
 }
 
+// Whether an input piece equals a parameter-file line in trimmed form.
+bool SameLine(const Piece &piece, const char *line, std::size_t lineTrimmed)
+{
+	return TrimmedLength(piece.text, piece.len) == lineTrimmed &&
+	       memcmp(piece.text, line, lineTrimmed) == 0;
+}
+
+// The start of the piece that holds block offset t, for t at or after pos.
+// Pieces start after an LF and every kPieceMax bytes after that.
+std::size_t PieceStartAt(const Reader *r, std::size_t t)
+{
+	const void *lf = memrchr(r->block + r->pos, '\n', t - r->pos);
+	std::size_t base =
+	        lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - r->block) + 1
+	           : r->pos;
+	return base + (t - base) / kPieceMax * kPieceMax;
+}
+
+// Moves pos over the pieces that cannot equal the text: to the piece that
+// holds its next occurrence in the block, or near the block's end when
+// there is none. Only memmem looks at the bytes skipped.
+void SkipAhead(Reader *r, const char *text, std::size_t len)
+{
+	std::size_t avail = r->end - r->pos;
+	const void *hit = memmem(r->block + r->pos, avail, text, len);
+	std::size_t t;
+	if (hit)
+		t = static_cast<std::size_t>(static_cast<const char *>(hit) - r->block);
+	else
+		t = avail >= len ? r->end - len + 1 : r->pos;
+	r->pos = PieceStartAt(r, t);
+}
+
+// Takes the next piece that equals a parameter-file line in trimmed form.
+// 1 when found, 0 at the end of the file, -1 on a read error.
+int FindPiece(Reader *r, const char *line, std::size_t lineTrimmed, Piece *piece)
+{
+	for (;;) {
+		SkipAhead(r, line, lineTrimmed);
+		int got = NextPiece(r, piece);
+		if (got <= 0 || SameLine(*piece, line, lineTrimmed))
+			return got;
+	}
+}
+
 // Writes the rest of the file after the consumed bytes unchanged: in the
 // kernel where it can, else through the block.
 int CopyRest(Reader *r)
@@ -206,13 +251,6 @@ int ReadRequiredParaLine(char *line)
 	return got > 0;
 }
 
-// Whether an input piece equals a parameter-file line in trimmed form.
-bool SameLine(const Piece &piece, const char *line, std::size_t lineTrimmed)
-{
-	return TrimmedLength(piece.text, piece.len) == lineTrimmed &&
-	       memcmp(piece.text, line, lineTrimmed) == 0;
-}
-
 // Fills a parameter-file line's placeholders and writes it out.
 int WriteFilled(char *line, int count, char *const parameters[])
 {
@@ -233,6 +271,21 @@ int WriteTemplate(int count, char *const parameters[])
 		if (!WriteFilled(line, count, parameters))
 			return 0;
 	return got == 0;
+}
+
+// Writes the filled template after the input line just taken.
+int InsertTemplate(int count, char *const parameters[])
+{
+	return FlushRun(&g_inReader, g_inReader.pos) && WriteTemplate(count, parameters);
+}
+
+// Writes a filled replacement line in place of the input piece just taken.
+int WriteInstead(const Piece &piece, char *line, int count, char *const parameters[])
+{
+	if (!FlushRun(&g_inReader, g_inReader.pos - piece.len))
+		return 0;
+	g_inReader.keep = g_inReader.pos;
+	return WriteFilled(line, count, parameters);
 }
 
 int RewindInput()
@@ -386,13 +439,9 @@ int CheckInputPPD()
 		return 0;
 	std::size_t trimmed = TrimmedLength(marker, strlen(marker));
 	Piece piece;
-	int got;
-	while ((got = NextPiece(&g_inReader, &piece)) > 0) {
-		if (SameLine(piece, marker, trimmed)) {
-			printf("[ERROR] %s is already change.\n", g_szPathName[kPathInput]);
-			return 0;
-		}
-	}
+	int got = FindPiece(&g_inReader, marker, trimmed, &piece);
+	if (got > 0)
+		printf("[ERROR] %s is already change.\n", g_szPathName[kPathInput]);
 	return got == 0 && RewindInput();
 }
 
@@ -406,17 +455,10 @@ int Add(int argc, char *argv[])
 	std::size_t trimmed = TrimmedLength(anchor, strlen(anchor));
 	g_inReader.copy = true;
 	Piece piece;
-	int got;
-	while ((got = NextPiece(&g_inReader, &piece)) > 0) {
-		if (!SameLine(piece, anchor, trimmed))
-			continue;
-		// Once the template is in, no later line can change: copy the rest.
-		if (!FlushRun(&g_inReader, g_inReader.pos) ||
-		    !WriteTemplate(argc - kAddFirstParameter, argv + kAddFirstParameter))
-			return Abandon();
-		break;
-	}
-	if (got < 0)
+	int got = FindPiece(&g_inReader, anchor, trimmed, &piece);
+	// Once the template is in, no later line can change: the rest is copied.
+	if (got < 0 ||
+	    (got > 0 && !InsertTemplate(argc - kAddFirstParameter, argv + kAddFirstParameter)))
 		return Abandon();
 	return Finish();
 }
@@ -433,17 +475,12 @@ int Replace(int argc, char *argv[])
 	g_inReader.copy = true;
 	Piece piece;
 	int got;
-	while ((got = NextPiece(&g_inReader, &piece)) > 0) {
-		if (!SameLine(piece, key, trimmed))
-			continue;
+	while ((got = FindPiece(&g_inReader, key, trimmed, &piece)) > 0) {
 		got = ReadParaLine(replacement);
 		if (got <= 0)
 			break; // a key without a replacement: its line stays as it is
-		if (!FlushRun(&g_inReader, g_inReader.pos - piece.len))
-			return Abandon();
-		g_inReader.keep = g_inReader.pos;
-		if (!WriteFilled(replacement, argc - kReplaceFirstParameter,
-		                 argv + kReplaceFirstParameter))
+		if (!WriteInstead(piece, replacement, argc - kReplaceFirstParameter,
+		                  argv + kReplaceFirstParameter))
 			return Abandon();
 		if ((got = ReadParaLine(key)) <= 0)
 			break;
