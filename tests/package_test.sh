@@ -26,11 +26,8 @@ want="./usr/bin/ppdedit
 ./usr/share/man/man1/ppdedit.1.gz"
 [ "$files" = "$want" ] || { echo "package files:"; echo "$files"; exit 1; }
 info=$(dpkg-deb --info "$deb")
-for field in "Package: ppdedit" "Version: $version" "Section: utils" \
-	"Maintainer: ppdedit maintainers <" "Depends: libc6 (>= " "Description: write an edited copy"; do
-	case $info in
-	*"$field"*) ;;
-	*) echo "control lacks '$field':"; echo "$info"; exit 1 ;;
-	esac
+for field in "Package: ppdedit$" "Version: $version$" "Section: utils$" \
+	"Maintainer: ppdedit maintainers <" "Depends: .*libc6 \(>= " "Description: write an edited copy"; do
+	echo "$info" | grep -q -E "^ $field" || { echo "control lacks '$field':"; echo "$info"; exit 1; }
 done
 echo "installed and packaged $deb"
