@@ -217,11 +217,12 @@ int CopyRest(Reader *r)
 	r->pos = r->keep = r->end = 0;
 	if (r->eof)
 		return 1;
-	// Stops at the end or at any error; the plain copy after it confirms the
-	// end, and names a real error with the file it belongs to.
-	while (KernelCopyPays(r->fd, fileno(g_outfp)) &&
-	       copy_file_range(r->fd, nullptr, fileno(g_outfp), nullptr, kCopyChunk, 0) > 0)
-		;
+	// A copy moves both offsets alike, so alignment is checked once. The
+	// copy stops at the end or at any error; the plain copy after it confirms
+	// the end, and names a real error with the file it belongs to.
+	if (KernelCopyPays(r->fd, fileno(g_outfp)))
+		while (copy_file_range(r->fd, nullptr, fileno(g_outfp), nullptr, kCopyChunk, 0) > 0)
+			;
 	for (;;) {
 		ssize_t n = read(r->fd, r->block, kBlockSize);
 		if (n == 0)
