@@ -5,13 +5,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +31,12 @@ struct Case {
 	std::vector<std::string> args; // argv, argv[0] included
 	std::string out;               // expected stdout
 	Files changed;                 // files created or changed, with their bytes
+	// While the tool runs, this shell command runs in the folder, with the
+	// tool's pid in $PID and the binary in $PPDEDIT.
+	std::string during = "";
+	int signal = 0;          // the signal the tool must die by; 0: exit status 0
+	rlim_t fileLimit = 0;    // RLIMIT_FSIZE in bytes for the tool, when not 0
+	bool closeStdout = false; // start the tool with descriptor 1 closed
 };
 
 std::string Slurp(int fd)
@@ -67,25 +77,40 @@ struct Result {
 	int status;
 };
 
-Result Run(const std::string &dir, const std::vector<std::string> &args)
+// Runs the tool in dir with only descriptors 0 to 2 open, as a shell would
+// start it, and the case's limits; runs the case's "during" command meanwhile.
+Result Run(const std::string &dir, const Case &c)
 {
 	int out[2], err[2];
-	if (pipe(out) != 0 || pipe(err) != 0)
+	if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
 		std::abort();
-	pid_t pid = fork();
+	std::vector<char *> argv;
+	for (const auto &a : c.args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+	// vfork: the test process is large, and the child only sets up and execs.
+	pid_t pid = vfork();
 	if (pid == 0) {
 		dup2(out[1], 1);
 		dup2(err[1], 2);
-		std::vector<char *> argv;
-		for (const auto &a : args)
-			argv.push_back(const_cast<char *>(a.c_str()));
-		argv.push_back(nullptr);
+		close_range(3, ~0U, 0);
+		if (c.closeStdout)
+			close(1);
+		if (c.fileLimit) {
+			struct rlimit rl = {c.fileLimit, c.fileLimit};
+			setrlimit(RLIMIT_FSIZE, &rl);
+		}
 		if (chdir(dir.c_str()) == 0)
 			execv(PPDEDIT_BIN, argv.data());
 		_exit(127);
 	}
 	close(out[1]);
 	close(err[1]);
+	if (!c.during.empty()) {
+		setenv("PID", std::to_string(pid).c_str(), 1);
+		setenv("PPDEDIT", PPDEDIT_BIN, 1);
+		EXPECT_EQ(std::system(("cd " + dir + " && " + c.during).c_str()), 0) << c.during;
+	}
 	Result r;
 	r.out = Slurp(out[0]);
 	r.err = Slurp(err[0]);
@@ -107,10 +132,13 @@ void Check(const Case &c)
 	Files want = Snapshot(dir);
 	for (const auto &[name, bytes] : c.changed)
 		want[name] = bytes;
-	Result r = Run(dir, c.args);
+	Result r = Run(dir, c);
 	EXPECT_EQ(r.out, c.out);
 	EXPECT_EQ(r.err, "");
-	EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
+	if (c.signal)
+		EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == c.signal) << r.status;
+	else
+		EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
 	Files got = Snapshot(dir);
 	EXPECT_EQ(got.size(), want.size());
 	for (const auto &[name, bytes] : want) {
@@ -119,7 +147,7 @@ void Check(const Case &c)
 		EXPECT_TRUE(it->second == bytes)
 		        << name << ": got " << it->second.size() << " bytes, want " << bytes.size();
 	}
-	std::system(("rm -rf " + dir).c_str());
+	std::filesystem::remove_all(dir);
 }
 
 const std::string kUsageTail = "  /R \t\tLine Replace Mode\n"
@@ -184,6 +212,25 @@ const std::string kFiller = [] {
 	return s;
 }();
 
+// A few megabytes: more than the output pipe or a block holds at once.
+const std::string kBig = [] {
+	std::string s;
+	for (int i = 0; i < 20; i++)
+		s += kFiller;
+	return s;
+}();
+const std::string kOld = "*% an older output\n";
+const std::string kBigReplaced = "*% B5\n" + kBig.substr(17);
+
+// Starts a second run on out.ppd while the first is held in the middle of
+// its output (its input is a FIFO that the shell keeps open), then gives the
+// first the rest of its input. The second must wait for the first to finish,
+// and its output must be what is left, whole.
+const std::string kSecondWriter =
+        "exec 3>f && cat big.ppd >&3 && while [ ! -s out.ppd ]; do sleep 0.01; done && "
+        "{ \"$PPDEDIT\" /R in.ppd out.ppd p.txt B5 > second.txt 3>&- & } && sleep 0.3 && "
+        "echo '*% more input' >&3 && exec 3>&- && wait";
+
 // One row a line or two, easier to read than the formatter's layout.
 // clang-format off
 const Case kCases[] = {
@@ -197,11 +244,11 @@ const Case kCases[] = {
 
 	// Opening the files.
 	{"InputAndParaMissing", {}, "", AddArgs(),
-	 "[ERROR] in.ppd is not found.\n[ERROR] p.txt is not found.\n", {{"out.ppd", ""}}},
+	 "[ERROR] in.ppd is not found.\n[ERROR] p.txt is not found.\n", {}},
 	{"OutputFolderMissing", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "",
 	 {"ppdedit", "in.ppd", "no/out.ppd", "p.txt"}, "[ERROR] no/out.ppd don't created.\n", {}},
 	{"LowerCaseR", {}, "", {"ppdedit", "/r", "a", "b", "c"},
-	 "[ERROR] /r is not found.\n[ERROR] b is not found.\n", {{"a", ""}}},
+	 "[ERROR] /r is not found.\n[ERROR] b is not found.\n", {}},
 	{"NameOf1023Bytes", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "",
 	 {"ppdedit", LongName(1023, "in.ppd"), "out.ppd", "p.txt", "a", "b"}, kOk,
 	 {{"out.ppd", kHead + "*T a b\n" + kTail}}},
@@ -221,6 +268,42 @@ const Case kCases[] = {
 	{"InputIsParaFile", {{"in.ppd", "*X\n*Y\n"}}, "", {"ppdedit", "/R", "in.ppd", "out.ppd", "in.ppd"},
 	 kOk, {{"out.ppd", "*Y\n*Y\n"}}},
 
+	// Files that the run was not asked to write stay as they are: the output
+	// is touched only once the edit will be written, and never when it is
+	// an open input under another name.
+	{"LowerCaseRKeepsInput", {{"good.ppd", kPpd}, {"a4.txt", kReplace}}, "",
+	 {"ppdedit", "/r", "good.ppd", "out.ppd", "a4.txt"}, "[ERROR] /r is not found.\n[ERROR] out.ppd is not found.\n", {}},
+	{"DashRKeepsInput", {{"good.ppd", kPpd}, {"a4.txt", kReplace}}, "",
+	 {"ppdedit", "-R", "good.ppd", "out.ppd", "a4.txt"}, "[ERROR] -R is not found.\n[ERROR] out.ppd is not found.\n", {}},
+	{"SwappedNamesKeepInput", {{"good.ppd", kPpd}, {"p.txt", kAdd}}, "", {"ppdedit", "new.ppd", "good.ppd", "p.txt"},
+	 "[ERROR] new.ppd is not found.\n", {}},
+	{"OutputKeptWhenMarked", {{"in.ppd", kPpd + "*Marker\n"}, {"p.txt", kAdd}, {"out.ppd", kOld}}, "", AddArgs(),
+	 "[ERROR] in.ppd is already change.\n", {}},
+	{"OutputKeptWhenParaMissing", {{"in.ppd", kPpd}, {"out.ppd", kOld}}, "", ReplaceArgs(), "[ERROR] p.txt is not found.\n", {}},
+	{"OutputKeptWhenParaEmpty", {{"in.ppd", kPpd}, {"p.txt", ""}, {"out.ppd", kOld}}, "", AddArgs(), kNotFound, {}},
+	{"FifoOutputParaMissingDoesNotBlock", {{"in.ppd", kPpd}}, "mkfifo out.ppd", AddArgs(), "[ERROR] p.txt is not found.\n", {}},
+	{"DevFdNamesInput", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", {"ppdedit", "in.ppd", "/dev/fd/3", "p.txt", "A", "B"},
+	 "[ERROR] /dev/fd/3 can not be both read and written.\n", {}},
+	{"ProcSelfFdNamesInput", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "", {"ppdedit", "/R", "in.ppd", "/proc/self/fd/3", "p.txt"},
+	 "[ERROR] /proc/self/fd/3 can not be both read and written.\n", {}},
+	{"DevFdNamesParaFile", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "", {"ppdedit", "/R", "in.ppd", "/dev/fd/4", "p.txt"},
+	 "[ERROR] /dev/fd/4 can not be both read and written.\n", {}},
+	{"DevStdoutWhileStdoutClosed", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", {"ppdedit", "in.ppd", "/dev/stdout", "p.txt"},
+	 "", {}, "", 0, 0, true},
+
+	// Signals: a write that the kernel refuses is a write error; a run ended
+	// from outside leaves an empty output and dies by its signal.
+	{"FileSizeLimit", {{"in.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "", ReplaceArgs(),
+	 "[ERROR] out.ppd can not write.\n", {{"out.ppd", ""}}, "", 0, 100000},
+	{"FifoOutputReaderLeaves", {{"in.ppd", kBig}, {"p.txt", kAdd}}, "mkfifo o && (head -c 1000 o > /dev/null &)",
+	 {"ppdedit", "in.ppd", "o", "p.txt"}, "[ERROR] o can not write.\n", {}},
+	{"SigtermMidRun", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "mkfifo f", {"ppdedit", "/R", "f", "out.ppd", "p.txt"},
+	 "", {{"out.ppd", ""}},
+	 "exec 3>f && cat big.ppd >&3 && while [ ! -s out.ppd ]; do sleep 0.01; done && kill -TERM $PID", SIGTERM},
+	{"SecondWriterWaits", {{"big.ppd", kBig}, {"in.ppd", kBig}, {"p.txt", "*% filler line 0\n*% !0!\n"}}, "mkfifo f",
+	 {"ppdedit", "/R", "f", "out.ppd", "p.txt", "first"}, kOk,
+	 {{"out.ppd", kBigReplaced}, {"second.txt", kOk}}, kSecondWriter},
+
 	// Add mode.
 	{"AddFillsTemplate", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", AddArgs({"a", "b"}), kOk,
 	 {{"out.ppd", kHead + "*T a b\n" + kTail}}},
@@ -229,12 +312,12 @@ const Case kCases[] = {
 	{"AddCrlfInputLfAnchor", {{"in.ppd", kPpdCrlf}, {"p.txt", kAdd}}, "", AddArgs({"a", "b"}), kOk,
 	 {{"out.ppd", kHeadCrlf + "*T a b\n" + kPpdCrlf.substr(kHeadCrlf.size())}}},
 	{"AddMarkerAsLastLineWithoutEnding", {{"in.ppd", kPpd + "*Marker"}, {"p.txt", kAdd}}, "", AddArgs(),
-	 "[ERROR] in.ppd is already change.\n", {{"out.ppd", ""}}},
+	 "[ERROR] in.ppd is already change.\n", {}},
 	{"AddMarkerCrlf", {{"in.ppd", "*Marker\r\n"}, {"p.txt", kAdd}}, "", AddArgs(),
-	 "[ERROR] in.ppd is already change.\n", {{"out.ppd", ""}}},
+	 "[ERROR] in.ppd is already change.\n", {}},
 	{"AddMarkerTrailingBlankIsOtherLine", {{"in.ppd", "*Marker \n"}, {"p.txt", kAdd}}, "", AddArgs(), kOk,
 	 {{"out.ppd", "*Marker \n"}}},
-	{"AddEmptyParaFile", {{"in.ppd", kPpd}, {"p.txt", ""}}, "", AddArgs(), kNotFound, {{"out.ppd", ""}}},
+	{"AddEmptyParaFile", {{"in.ppd", kPpd}, {"p.txt", ""}}, "", AddArgs(), kNotFound, {}},
 	{"AddParaFileOneLine", {{"in.ppd", kPpd}, {"p.txt", "*Marker\n"}}, "", AddArgs(), kNotFound,
 	 {{"out.ppd", ""}}},
 	{"AddParaFileTwoLines", {{"in.ppd", kPpd}, {"p.txt", "*M\n*OpenGroup: General\n"}}, "", AddArgs(),
@@ -250,7 +333,7 @@ const Case kCases[] = {
 	{"AddBlankLinesDifferByEnding", {{"in.ppd", "*A\r\n\r\n\n*B\n"}, {"p.txt", "*M\n\n*T\n"}}, "",
 	 AddArgs(), kOk, {{"out.ppd", "*A\r\n\r\n\n*T\n*B\n"}}},
 	{"AddRunTwiceRefused", {{"in.ppd", kHead + "*T a b\n" + kTail}, {"p.txt", "*T a b\n*OpenGroup: General\n*T !0! !1!\n"}},
-	 "", AddArgs({"a", "b"}), "[ERROR] in.ppd is already change.\n", {{"out.ppd", ""}}},
+	 "", AddArgs({"a", "b"}), "[ERROR] in.ppd is already change.\n", {}},
 
 	// Line Replace Mode.
 	{"ReplaceTwoDefaults", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "", ReplaceArgs({"A4", "600dpi"}),
@@ -279,12 +362,12 @@ const Case kCases[] = {
 
 	// Read and write failures.
 	{"InputIsFolder", {{"p.txt", kAdd}}, "mkdir in.ppd", AddArgs(), "[ERROR] in.ppd can not read.\n",
-	 {{"out.ppd", ""}}},
+	 {}},
 	{"ParaFileIsFolder", {{"in.ppd", kPpd}}, "mkdir p.txt", ReplaceArgs(), kNotFound, {{"out.ppd", ""}}},
 	{"OutputIsFolder", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "mkdir out.ppd", AddArgs(),
 	 "[ERROR] out.ppd don't created.\n", {}},
 	{"FifoInputAddRefused", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "mkfifo f && (cat in.ppd > f &)",
-	 {"ppdedit", "f", "out.ppd", "p.txt"}, "[ERROR] f can not read.\n", {{"out.ppd", ""}}},
+	 {"ppdedit", "f", "out.ppd", "p.txt"}, "[ERROR] f can not read.\n", {}},
 	{"FifoInputReplaceWorks", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "mkfifo f && (cat in.ppd > f &)",
 	 {"ppdedit", "/R", "f", "out.ppd", "p.txt", "A4", "1"}, kOk,
 	 {{"out.ppd", kHead + "*DefaultPageSize: A4\n*DefaultResolution: 1\n*CloseGroup: General\n"}}},
@@ -338,7 +421,7 @@ const Case kCases[] = {
 	{"ParaLine12000Filled", {{"in.ppd", "*A\n"}, {"p.txt", "*M\n*A\n" + Repeat('t', 5117) + "!0!" + Repeat('t', 6880) + "\n"}}, "",
 	 AddArgs({"v"}), kOk, {{"out.ppd", "*A\n" + Repeat('t', 5117) + "!0!" + Repeat('t', 6880) + "\n"}}},
 	{"MarkerAfterFirstBlock", {{"in.ppd", kFiller + "*Marker\n"}, {"p.txt", kAdd}}, "", AddArgs(),
-	 "[ERROR] in.ppd is already change.\n", {{"out.ppd", ""}}},
+	 "[ERROR] in.ppd is already change.\n", {}},
 	{"ReplaceAcrossBlocks", {{"in.ppd", kFiller + kPpd}, {"p.txt", kReplace}}, "",
 	 ReplaceArgs({"A4", "600dpi"}), kOk,
 	 {{"out.ppd", kFiller + kHead + "*DefaultPageSize: A4\n*DefaultResolution: 600dpi\n*CloseGroup: General\n"}}},
@@ -359,5 +442,206 @@ TEST_P(EndToEnd, Run)
 
 INSTANTIATE_TEST_SUITE_P(Table, EndToEnd, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case> &row) { return row.param.name; });
+
+// Generated runs, checked against a model of what each must print and leave
+// behind: random command lines over a few short lines, with missing, marked
+// and aliased files and, often, an output that exists already.
+
+using Lines = std::vector<std::string>;
+
+std::string Join(const Lines &lines)
+{
+	std::string s;
+	for (const auto &l : lines)
+		s += l;
+	return s;
+}
+
+std::string Trimmed(const std::string &line)
+{
+	std::size_t n = line.find_last_not_of("\r\n");
+	return n == std::string::npos ? line : line.substr(0, n + 1);
+}
+
+std::string Filled(std::string line, const Lines &params)
+{
+	for (std::size_t n = 0; n < params.size(); n++) {
+		std::string token = "!" + std::to_string(n) + "!";
+		for (std::size_t at = line.find(token); at != std::string::npos;
+		     at = line.find(token, at + params[n].size()))
+			line.replace(at, token.size(), params[n]);
+	}
+	return line;
+}
+
+bool Holds(const Lines &input, const std::string &line)
+{
+	for (const auto &l : input)
+		if (Trimmed(l) == Trimmed(line))
+			return true;
+	return false;
+}
+
+std::string ModelAdd(const Lines &in, const Lines &para, const Lines &params)
+{
+	std::string out;
+	bool done = false;
+	for (const auto &l : in) {
+		out += l;
+		if (!done && Trimmed(l) == Trimmed(para[1])) {
+			for (std::size_t i = 2; i < para.size(); i++)
+				out += Filled(para[i], params);
+			done = true;
+		}
+	}
+	return out;
+}
+
+std::string ModelReplace(const Lines &in, const Lines &para, const Lines &params)
+{
+	std::string out;
+	std::size_t k = 0;
+	for (const auto &l : in) {
+		if (k < para.size() && Trimmed(l) == Trimmed(para[k]) && k + 1 < para.size()) {
+			out += Filled(para[k + 1], params);
+			k += 2;
+		} else {
+			if (k < para.size() && Trimmed(l) == Trimmed(para[k]))
+				k = para.size();
+			out += l;
+		}
+	}
+	return out;
+}
+
+enum class In { Missing, File, Folder };
+enum class Out { Absent, Exists, InputName, ParaName, DevFdInput, ProcFdPara, Folder, NoFolder };
+
+struct Generated {
+	bool replace;
+	In in;
+	bool paraMissing;
+	Out out;
+	Lines input, para, params;
+};
+
+const char *OutputName(Out o)
+{
+	switch (o) {
+	case Out::InputName: return "in.ppd";
+	case Out::ParaName: return "./p.txt";
+	case Out::DevFdInput: return "/dev/fd/3";
+	case Out::ProcFdPara: return "/proc/self/fd/4";
+	case Out::NoFolder: return "no/out.ppd";
+	default: return "out.ppd";
+	}
+}
+
+// What opening the output prints when it fails, or "" when it opens.
+std::string OpenOutputFails(const Generated &g)
+{
+	const std::string name = OutputName(g.out);
+	if (g.out == Out::Folder || g.out == Out::NoFolder || (g.out == Out::DevFdInput && g.in == In::Folder))
+		return "[ERROR] " + name + " don't created.\n";
+	if (g.out == Out::DevFdInput || g.out == Out::ProcFdPara)
+		return "[ERROR] " + name + " can not be both read and written.\n";
+	return "";
+}
+
+// Fills c.out and c.changed with what the run must print and write.
+void Model(const Generated &g, Case &c)
+{
+	const std::string out = OutputName(g.out);
+	bool named = (g.out == Out::InputName && g.in != In::Missing) || (g.out == Out::ParaName && !g.paraMissing);
+	if (named) {
+		c.out = "[ERROR] " + out + " can not be both read and written.\n";
+		return;
+	}
+	if (g.in == In::Missing || g.paraMissing) {
+		c.out = std::string(g.in == In::Missing ? "[ERROR] in.ppd is not found.\n" : "") +
+		        (g.paraMissing ? "[ERROR] p.txt is not found.\n" : "");
+		return;
+	}
+	const std::string readPara = "[ERROR] p.txt can not read.\n", readIn = "[ERROR] in.ppd can not read.\n";
+	if (!g.replace) {
+		if (g.para.empty() || g.in == In::Folder || Holds(g.input, g.para[0])) {
+			c.out = g.para.empty() ? readPara : g.in == In::Folder ? readIn : "[ERROR] in.ppd is already change.\n";
+			return;
+		}
+	}
+	c.out = OpenOutputFails(g);
+	if (!c.out.empty())
+		return;
+	const bool file = g.out == Out::Absent || g.out == Out::Exists;
+	bool fails = g.para.size() < (g.replace ? 1u : 2u) || g.in == In::Folder;
+	if (fails)
+		c.out = g.para.size() < (g.replace ? 1u : 2u) ? readPara : readIn;
+	else
+		c.out = "Output : " + out + "\n";
+	if (file)
+		c.changed["out.ppd"] = fails ? "" : g.replace ? ModelReplace(g.input, g.para, g.params)
+		                                             : ModelAdd(g.input, g.para, g.params);
+}
+
+Lines RandomLines(std::mt19937 &rng, int most)
+{
+	static const char *const kVocabulary[] = {"*A\n", "*B\n", "*C\r\n", "*M\n", "*T !0! !1!\n", "*A", "\n"};
+	Lines lines;
+	for (int n = static_cast<int>(rng() % static_cast<unsigned>(most + 1)); n > 0; n--)
+		lines.push_back(kVocabulary[rng() % std::size(kVocabulary)]);
+	// Only the last line may lack its line ending, or two would join.
+	for (std::size_t i = 0; i + 1 < lines.size(); i++)
+		if (lines[i].back() != '\n')
+			lines[i] += "\n";
+	return lines;
+}
+
+Case Generate(std::mt19937 &rng, Generated *g)
+{
+	g->replace = rng() % 2;
+	g->in = static_cast<In>(rng() % 8 == 0 ? 0 : rng() % 9 == 0 ? 2 : 1);
+	g->paraMissing = rng() % 8 == 0;
+	g->out = static_cast<Out>(rng() % 8);
+	g->input = RandomLines(rng, 8);
+	g->para = RandomLines(rng, 5);
+	g->params.clear();
+	for (int n = static_cast<int>(rng() % 3); n > 0; n--)
+		g->params.push_back(rng() % 2 ? "v" : "!1!");
+
+	Case c{"generated", {}, "", {"ppdedit"}, "", {}};
+	if (g->replace)
+		c.args.push_back("/R");
+	for (const char *name : {"in.ppd", OutputName(g->out), "p.txt"})
+		c.args.push_back(name);
+	c.args.insert(c.args.end(), g->params.begin(), g->params.end());
+	if (g->in == In::File)
+		c.files["in.ppd"] = Join(g->input);
+	if (!g->paraMissing)
+		c.files["p.txt"] = Join(g->para);
+	if (g->out == Out::Exists)
+		c.files["out.ppd"] = kOld;
+	if (g->in == In::Folder)
+		c.setup = "mkdir in.ppd";
+	if (g->out == Out::Folder)
+		c.setup += std::string(c.setup.empty() ? "" : " && ") + "mkdir out.ppd";
+	Model(*g, c);
+	return c;
+}
+
+TEST(Generated, AgreeWithModel)
+{
+	std::mt19937 rng(20261208);
+	for (int i = 0; i < 3000; i++) {
+		Generated g;
+		Case c = Generate(rng, &g);
+		Check(c);
+		if (testing::Test::HasFailure()) {
+			std::string argv;
+			for (const auto &a : c.args)
+				argv += " " + a;
+			FAIL() << "case " << i << ":" << argv << "\ninput: " << Join(g.input) << "\nparameter file: " << Join(g.para);
+		}
+	}
+}
 
 } // namespace

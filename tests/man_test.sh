@@ -17,7 +17,7 @@ if [ -n "$warnings" ]; then
 fi
 text=$(groff -man -Tascii -P-cbou "$page" | tr -s ' \n' ' ')
 fail=0
-for message in $(grep -o '"\[ERROR\] %s [^"]*\\n"' "$src/src/PPD.cpp" |
+for message in $(grep -ho '"\[ERROR\] %s [^"]*\\n"' "$src"/src/*.cpp |
 	sed 's/^"//; s/\\n"$//; s/%s/F/; s/ /_/g'); do
 	message=$(echo "$message" | tr _ ' ')
 	case $text in

@@ -1,0 +1,420 @@
+// ppdedit's I/O layer: blocks, pieces, the output's opening, locking and
+// emptying, the kernel copy, and the process's descriptors and signals.
+//
+// A "piece" is a line of at most kPieceMax bytes: a longer line is handed
+// out as several pieces. Every input byte that the engines do not replace
+// reaches the output unchanged, in long runs straight from the block.
+#include "FileIO.h"
+
+#include "PPD.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Files are read in blocks; each line piece is a slice of its block.
+constexpr std::size_t kBlockSize = 512 * 1024;
+static_assert(kBlockSize >= 2 * kPieceMax, "a whole piece must fit after a refill");
+// The most that one copy_file_range call is asked to move.
+constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
+// The signals that end a run from outside: each empties the output first.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGTERM};
+
+// A file read in blocks. Bytes before pos are consumed; when copy is set,
+// the consumed bytes from keep on are still owed to the output and are
+// written in one run before the block moves or something else is written.
+struct Reader {
+	int fd;
+	const char *path;
+	bool copy;
+	bool eof;
+	std::size_t pos;
+	std::size_t end;
+	std::size_t keep;
+	char block[kBlockSize];
+};
+
+Reader g_inReader;
+Reader g_paraReader;
+
+// The regular output that a signal must empty, or -1.
+volatile sig_atomic_t g_discardFd = -1;
+
+void StartReader(Reader *r, FILE *fp, const char *path)
+{
+	r->fd = fileno(fp);
+	r->path = path;
+	r->copy = false;
+	r->eof = false;
+	r->pos = r->end = r->keep = 0;
+}
+
+int ReadError(const char *path)
+{
+	printf("[ERROR] %s can not read.\n", path);
+	return 0;
+}
+
+int WriteError()
+{
+	printf("[ERROR] %s can not write.\n", g_szPathName[kPathOutput]);
+	return 0;
+}
+
+// Writes the owed bytes of the block up to offset upto.
+int FlushRun(Reader *r, std::size_t upto)
+{
+	if (r->copy && upto > r->keep && !WriteOut(r->block + r->keep, upto - r->keep))
+		return 0;
+	r->keep = upto;
+	return 1;
+}
+
+// Moves the unconsumed bytes to the block's start and reads more after them.
+int Refill(Reader *r)
+{
+	if (!FlushRun(r, r->pos))
+		return 0;
+	std::size_t rest = r->end - r->pos;
+	memmove(r->block, r->block + r->pos, rest);
+	r->pos = r->keep = 0;
+	r->end = rest;
+	for (;;) {
+		ssize_t n = read(r->fd, r->block + r->end, kBlockSize - r->end);
+		if (n >= 0) {
+			r->end += static_cast<std::size_t>(n);
+			r->eof = n == 0;
+			return 1;
+		}
+		if (errno != EINTR)
+			return ReadError(r->path);
+	}
+}
+
+int NextPiece(Reader *r, Piece *piece)
+{
+	for (;;) {
+		const char *start = r->block + r->pos;
+		std::size_t avail = r->end - r->pos;
+		const void *lf = memchr(start, '\n', std::min(avail, kPieceMax));
+		std::size_t len;
+		if (lf)
+			len = static_cast<std::size_t>(static_cast<const char *>(lf) - start) + 1;
+		else if (avail >= kPieceMax || (r->eof && avail > 0))
+			len = std::min(avail, kPieceMax);
+		else if (r->eof)
+			return 0;
+		else if (!Refill(r))
+			return -1;
+		else
+			continue;
+		piece->text = start;
+		piece->len = len;
+		r->pos += len;
+		return 1;
+	}
+}
+
+// Whether an input piece equals a parameter-file line in trimmed form.
+bool SameLine(const Piece &piece, const char *line, std::size_t lineTrimmed)
+{
+	return TrimmedLength(piece.text, piece.len) == lineTrimmed &&
+	       memcmp(piece.text, line, lineTrimmed) == 0;
+}
+
+// The start of the piece that holds block offset t, for t at or after pos.
+// Pieces start after an LF and every kPieceMax bytes after that.
+std::size_t PieceStartAt(const Reader *r, std::size_t t)
+{
+	const void *lf = memrchr(r->block + r->pos, '\n', t - r->pos);
+	std::size_t base =
+	        lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - r->block) + 1
+	           : r->pos;
+	return base + (t - base) / kPieceMax * kPieceMax;
+}
+
+// Moves pos over the pieces that cannot equal the text: to the piece that
+// holds its next occurrence in the block, or near the block's end when
+// there is none. Only memmem looks at the bytes skipped.
+void SkipAhead(Reader *r, const char *text, std::size_t len)
+{
+	std::size_t avail = r->end - r->pos;
+	const void *hit = memmem(r->block + r->pos, avail, text, len);
+	std::size_t t;
+	if (hit)
+		t = static_cast<std::size_t>(static_cast<const char *>(hit) - r->block);
+	else
+		t = avail >= len ? r->end - len + 1 : r->pos;
+	r->pos = PieceStartAt(r, t);
+}
+
+// Whether the kernel should copy the rest of the input. It beats read and
+// write only while input and output offsets stand at the same place in
+// their pages: shifted by an edit, its copy makes the output much slower to
+// flush and close (measured on ext4).
+bool KernelCopyPays(int in, int out)
+{
+	off_t i = lseek(in, 0, SEEK_CUR);
+	off_t o = lseek(out, 0, SEEK_CUR);
+	return i >= 0 && o >= 0 && (o - i) % getpagesize() == 0;
+}
+
+// Writes the rest of the file after the consumed bytes unchanged: in the
+// kernel where it can, else through the block.
+int CopyRest(Reader *r)
+{
+	if (!FlushRun(r, r->end))
+		return 0;
+	r->pos = r->keep = r->end = 0;
+	if (r->eof)
+		return 1;
+	// A copy moves both offsets alike, so alignment is checked once. The
+	// copy stops at the end or at any error; the plain copy after it confirms
+	// the end, and names a real error with the file it belongs to.
+	if (KernelCopyPays(r->fd, fileno(g_outfp)))
+		while (copy_file_range(r->fd, nullptr, fileno(g_outfp), nullptr, kCopyChunk, 0) > 0)
+			;
+	for (;;) {
+		ssize_t n = read(r->fd, r->block, kBlockSize);
+		if (n == 0)
+			break;
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0)
+			return ReadError(r->path);
+		if (!WriteOut(r->block, static_cast<std::size_t>(n)))
+			return 0;
+	}
+	r->eof = true;
+	return 1;
+}
+
+bool IsRegular(int fd)
+{
+	struct stat st;
+	return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool SameFile(const struct stat &a, FILE *fp)
+{
+	struct stat b;
+	return fstat(fileno(fp), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Refuses an output descriptor that reaches the open input or parameter
+// file, whatever name it was opened by (a link, /dev/fd/N, /proc/self/fd/N):
+// emptying it would destroy what is being read.
+int CheckOutputDescriptor(int fd)
+{
+	struct stat st;
+	if (fstat(fd, &st) == 0 && !SameFile(st, g_infp) && !SameFile(st, g_parafp))
+		return 1;
+	printf("[ERROR] %s can not be both read and written.\n", g_szPathName[kPathOutput]);
+	return 0;
+}
+
+// Waits for any other run that writes the same output to finish, so that two
+// runs never interleave. A file system without locks still gets its output.
+void LockOutput(int fd)
+{
+	while (flock(fd, LOCK_EX) != 0 && errno == EINTR)
+		;
+}
+
+// Empties a regular output, locked first; other outputs (a FIFO, a device)
+// are written as they are.
+int ClaimOutput(int fd)
+{
+	if (!IsRegular(fd))
+		return 1;
+	LockOutput(fd);
+	if (ftruncate(fd, 0) != 0) {
+		printf("[ERROR] %s don't created.\n", g_szPathName[kPathOutput]);
+		return 0;
+	}
+	g_discardFd = fd;
+	return 1;
+}
+
+// Empties the output that the run has opened, then ends the run by the same
+// signal, so that its caller sees it was interrupted. Async-signal-safe.
+void EndBySignal(int sig)
+{
+	if (g_discardFd >= 0) {
+		int rc = ftruncate(g_discardFd, 0);
+		(void)rc;
+	}
+	signal(sig, SIG_DFL);
+	raise(sig);
+}
+
+// Makes descriptors 0, 1 and 2 open, on /dev/null when they were closed:
+// else the files of the run could land on them, and a message in a file.
+void OpenStandardDescriptors()
+{
+	for (int fd = 0; fd <= 2; fd++) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		if (open("/dev/null", O_RDWR) != fd)
+			_exit(127);
+	}
+}
+
+// A write to a closed pipe or past the file size limit fails and is reported
+// like any write error, instead of killing the run without a word. Signals
+// that end the run empty the output first; one that the caller ignores
+// (nohup, a background job) stays ignored.
+void SetSignalActions()
+{
+	signal(SIGPIPE, SIG_IGN);
+	signal(SIGXFSZ, SIG_IGN);
+	struct sigaction sa = {};
+	sa.sa_handler = EndBySignal;
+	sigfillset(&sa.sa_mask);
+	for (int sig : kEndingSignals) {
+		struct sigaction old;
+		if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+			sigaction(sig, &sa, nullptr);
+	}
+}
+
+} // namespace
+
+void PrepareProcess()
+{
+	OpenStandardDescriptors();
+	SetSignalActions();
+}
+
+void StartReaders()
+{
+	StartReader(&g_inReader, g_infp, g_szPathName[kPathInput]);
+	StartReader(&g_paraReader, g_parafp, g_szPathName[kPathPara]);
+}
+
+int NextParaPiece(Piece *piece)
+{
+	return NextPiece(&g_paraReader, piece);
+}
+
+int FindInputPiece(const char *line, std::size_t lineTrimmed, Piece *piece)
+{
+	for (;;) {
+		SkipAhead(&g_inReader, line, lineTrimmed);
+		int got = NextPiece(&g_inReader, piece);
+		if (got <= 0 || SameLine(*piece, line, lineTrimmed))
+			return got;
+	}
+}
+
+int RewindInput()
+{
+	if (lseek(g_inReader.fd, 0, SEEK_SET) != 0)
+		return ReadError(g_szPathName[kPathInput]);
+	StartReader(&g_inReader, g_infp, g_szPathName[kPathInput]);
+	return 1;
+}
+
+void CopyInput()
+{
+	g_inReader.copy = true;
+}
+
+int OpenOutput()
+{
+	const char *path = g_szPathName[kPathOutput];
+	// Not truncated on opening: the output may yet prove to be an input.
+	int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+	if (fd < 0) {
+		printf("[ERROR] %s don't created.\n", path);
+		return 0;
+	}
+	if (!CheckOutputDescriptor(fd) || !ClaimOutput(fd)) {
+		close(fd);
+		return 0;
+	}
+	g_outfp = fdopen(fd, "wb");
+	if (!g_outfp) {
+		g_discardFd = -1;
+		close(fd);
+		printf("[ERROR] %s don't created.\n", path);
+		return 0;
+	}
+	return 1;
+}
+
+int WriteOut(const char *p, std::size_t n)
+{
+	int fd = fileno(g_outfp);
+	while (n > 0) {
+		ssize_t w = write(fd, p, n);
+		if (w < 0 && errno == EINTR)
+			continue;
+		if (w <= 0)
+			return WriteError();
+		p += w;
+		n -= static_cast<std::size_t>(w);
+	}
+	return 1;
+}
+
+int FlushInput()
+{
+	return FlushRun(&g_inReader, g_inReader.pos);
+}
+
+int DropPiece(const Piece &piece)
+{
+	if (!FlushRun(&g_inReader, g_inReader.pos - piece.len))
+		return 0;
+	g_inReader.keep = g_inReader.pos;
+	return 1;
+}
+
+void DiscardOutput()
+{
+	if (g_outfp && IsRegular(fileno(g_outfp))) {
+		int rc = ftruncate(fileno(g_outfp), 0);
+		(void)rc;
+	}
+	g_discardFd = -1;
+}
+
+namespace {
+
+// Closes the output; a failed close is a failed write, and empties a regular
+// output through a second descriptor, which also keeps the lock till then.
+int CloseOutput()
+{
+	int fd = fileno(g_outfp);
+	int keep = IsRegular(fd) ? dup(fd) : -1;
+	int rc = fclose(g_outfp);
+	g_outfp = nullptr;
+	if (rc != 0 && keep >= 0) {
+		rc = ftruncate(keep, 0);
+		(void)rc;
+		rc = -1;
+	}
+	g_discardFd = -1;
+	if (keep >= 0)
+		close(keep);
+	return rc == 0 ? 1 : WriteError();
+}
+
+} // namespace
+
+int FinishOutput()
+{
+	if (!CopyRest(&g_inReader)) {
+		DiscardOutput();
+		return 0;
+	}
+	return CloseOutput();
+}
