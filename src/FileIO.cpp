@@ -6,6 +6,7 @@
 // reaches the output unchanged, in long runs straight from the block.
 #include "FileIO.h"
 
+#include "FindText.h"
 #include "PPD.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,19 +32,36 @@ constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGTERM};
 // A file read in blocks. Bytes before pos are consumed; when copy is set,
 // the consumed bytes from keep on are still owed to the output and are
 // written in one run before the block moves or something else is written.
+// base is the file offset of the block's first byte; fills counts the
+// refills, so that what was found in an earlier fill is known to be stale.
 struct Reader {
 	int fd;
 	const char *path;
 	bool copy;
 	bool eof;
+	off_t base;
+	unsigned long fills;
 	std::size_t pos;
 	std::size_t end;
 	std::size_t keep;
 	char block[kBlockSize];
 };
 
+// A parameter-file line looked for in the input: its trimmed text, and
+// where in the block, at or after pos, it may next start.
+struct Needle {
+	const char *text;
+	std::size_t len;
+	std::size_t hit;
+	unsigned long fill; // the fill that hit was found in; 0 for none yet
+};
+
 Reader g_inReader;
 Reader g_paraReader;
+// Where the first input piece equal to the anchor ends, found by the marker
+// check, and whether there is one.
+off_t g_anchorEnd;
+bool g_anchorFound;
 
 // The regular output that a signal must empty, or -1.
 volatile sig_atomic_t g_discardFd = -1;
@@ -53,6 +72,8 @@ void StartReader(Reader *r, FILE *fp, const char *path)
 	r->path = path;
 	r->copy = false;
 	r->eof = false;
+	r->base = 0;
+	r->fills = 1;
 	r->pos = r->end = r->keep = 0;
 }
 
@@ -84,6 +105,8 @@ int Refill(Reader *r)
 		return 0;
 	std::size_t rest = r->end - r->pos;
 	memmove(r->block, r->block + r->pos, rest);
+	r->base += static_cast<off_t>(r->pos);
+	r->fills++;
 	r->pos = r->keep = 0;
 	r->end = rest;
 	for (;;) {
@@ -140,19 +163,32 @@ std::size_t PieceStartAt(const Reader *r, std::size_t t)
 	return base + (t - base) / kPieceMax * kPieceMax;
 }
 
-// Moves pos over the pieces that cannot equal the text: to the piece that
-// holds its next occurrence in the block, or near the block's end when
-// there is none. Only memmem looks at the bytes skipped.
-void SkipAhead(Reader *r, const char *text, std::size_t len)
+// The block offset where the needle may next start: its next occurrence at
+// or after pos, or the first place where it could still run on into bytes
+// not read yet. Kept until pos passes it or the block is refilled.
+std::size_t NextHit(const Reader *r, Needle *n)
 {
+	if (n->fill == r->fills && n->hit >= r->pos)
+		return n->hit;
 	std::size_t avail = r->end - r->pos;
-	const void *hit = memmem(r->block + r->pos, avail, text, len);
-	std::size_t t;
+	const char *hit = FindText(r->block + r->pos, avail, n->text, n->len);
 	if (hit)
-		t = static_cast<std::size_t>(static_cast<const char *>(hit) - r->block);
+		n->hit = static_cast<std::size_t>(hit - r->block);
 	else
-		t = avail >= len ? r->end - len + 1 : r->pos;
+		n->hit = avail >= n->len ? r->end - n->len + 1 : r->pos;
+	n->fill = r->fills;
+	return n->hit;
+}
+
+// Takes the next piece that may equal needle a or, when given, needle b,
+// passing over the pieces that cannot. Only FindText looks at their bytes.
+int NextCandidate(Reader *r, Needle *a, Needle *b, Piece *piece)
+{
+	std::size_t t = NextHit(r, a);
+	if (b)
+		t = std::min(t, NextHit(r, b));
 	r->pos = PieceStartAt(r, t);
+	return NextPiece(r, piece);
 }
 
 // Whether the kernel should copy the rest of the input. It beats read and
@@ -166,6 +202,26 @@ bool KernelCopyPays(int in, int out)
 	return i >= 0 && o >= 0 && (o - i) % getpagesize() == 0;
 }
 
+// Copies the input from its current offset up to offset limit in the
+// kernel, when that pays, and returns the offset reached. The copy stops at
+// the end or at any error; the plain copy that follows it confirms the end,
+// and names a real error with the file it belongs to.
+off_t CopyInKernel(Reader *r, off_t limit)
+{
+	off_t at = lseek(r->fd, 0, SEEK_CUR);
+	if (at < 0 || !KernelCopyPays(r->fd, fileno(g_outfp)))
+		return std::max<off_t>(at, 0);
+	while (at < limit) {
+		std::size_t want =
+		        static_cast<std::size_t>(std::min<off_t>(limit - at, kCopyChunk));
+		ssize_t n = copy_file_range(r->fd, nullptr, fileno(g_outfp), nullptr, want, 0);
+		if (n <= 0)
+			break;
+		at += n;
+	}
+	return at;
+}
+
 // Writes the rest of the file after the consumed bytes unchanged: in the
 // kernel where it can, else through the block.
 int CopyRest(Reader *r)
@@ -175,12 +231,7 @@ int CopyRest(Reader *r)
 	r->pos = r->keep = r->end = 0;
 	if (r->eof)
 		return 1;
-	// A copy moves both offsets alike, so alignment is checked once. The
-	// copy stops at the end or at any error; the plain copy after it confirms
-	// the end, and names a real error with the file it belongs to.
-	if (KernelCopyPays(r->fd, fileno(g_outfp)))
-		while (copy_file_range(r->fd, nullptr, fileno(g_outfp), nullptr, kCopyChunk, 0) > 0)
-			;
+	CopyInKernel(r, std::numeric_limits<off_t>::max());
 	for (;;) {
 		ssize_t n = read(r->fd, r->block, kBlockSize);
 		if (n == 0)
@@ -306,12 +357,53 @@ int NextParaPiece(Piece *piece)
 
 int FindInputPiece(const char *line, std::size_t lineTrimmed, Piece *piece)
 {
+	Needle n = {line, lineTrimmed, 0, 0};
 	for (;;) {
-		SkipAhead(&g_inReader, line, lineTrimmed);
-		int got = NextPiece(&g_inReader, piece);
+		int got = NextCandidate(&g_inReader, &n, nullptr, piece);
 		if (got <= 0 || SameLine(*piece, line, lineTrimmed))
 			return got;
 	}
+}
+
+int FindMarker(const char *marker, std::size_t markerTrimmed, const char *anchor,
+               std::size_t anchorTrimmed)
+{
+	Reader *r = &g_inReader;
+	Needle m = {marker, markerTrimmed, 0, 0};
+	Needle a = {anchor, anchorTrimmed, 0, 0};
+	Needle *looking = anchor ? &a : nullptr;
+	g_anchorFound = false;
+	Piece piece;
+	for (;;) {
+		int got = NextCandidate(r, &m, looking, &piece);
+		if (got <= 0 || SameLine(piece, marker, markerTrimmed))
+			return got;
+		if (looking && SameLine(piece, anchor, anchorTrimmed)) {
+			g_anchorEnd = r->base + static_cast<off_t>(r->pos);
+			g_anchorFound = true;
+			looking = nullptr;
+		}
+	}
+}
+
+bool AnchorFound()
+{
+	return g_anchorFound;
+}
+
+int CopyThroughAnchor()
+{
+	Reader *r = &g_inReader;
+	r->base = CopyInKernel(r, g_anchorEnd);
+	r->copy = true;
+	while (r->base + static_cast<off_t>(r->end) < g_anchorEnd && !r->eof) {
+		r->pos = r->end;
+		if (!Refill(r))
+			return 0;
+	}
+	r->pos = static_cast<std::size_t>(
+	        std::min(g_anchorEnd - r->base, static_cast<off_t>(r->end)));
+	return FlushRun(r, r->pos);
 }
 
 int RewindInput()
@@ -363,11 +455,6 @@ int WriteOut(const char *p, std::size_t n)
 		n -= static_cast<std::size_t>(w);
 	}
 	return 1;
-}
-
-int FlushInput()
-{
-	return FlushRun(&g_inReader, g_inReader.pos);
 }
 
 int DropPiece(const Piece &piece)

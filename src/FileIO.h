@@ -28,6 +28,15 @@ void StartReaders();
 // Takes the next input piece equal to a parameter-file line whose first
 // lineTrimmed bytes are its trimmed form. 1, 0 at the end, -1 on an error.
 [[nodiscard]] int FindInputPiece(const char *line, std::size_t lineTrimmed, Piece *piece);
+// Reads the whole input for a piece equal to the marker, and meanwhile for
+// the first piece equal to the anchor, when one is given. 1 when the marker
+// is found, 0 at the end, -1 on an error.
+[[nodiscard]] int FindMarker(const char *marker, std::size_t markerTrimmed, const char *anchor,
+                             std::size_t anchorTrimmed);
+// Whether FindMarker met the anchor.
+bool AnchorFound();
+// Writes the input, from its start, up to the end of the anchor's piece.
+[[nodiscard]] int CopyThroughAnchor();
 // Starts the input again from its first byte; 0 when it cannot be.
 [[nodiscard]] int RewindInput();
 // From now on, input bytes consumed are owed to the output.
@@ -38,8 +47,6 @@ void CopyInput();
 [[nodiscard]] int OpenOutput();
 // Writes n bytes to the output.
 [[nodiscard]] int WriteOut(const char *p, std::size_t n);
-// Writes the input bytes owed so far (the input piece just taken included).
-[[nodiscard]] int FlushInput();
 // Writes the input bytes owed before the piece just taken, and drops that
 // piece: it is replaced by what is written next.
 [[nodiscard]] int DropPiece(const Piece &piece);

@@ -30,30 +30,53 @@ namespace {
 constexpr int kAddFirstParameter = 4;
 constexpr int kReplaceFirstParameter = 5;
 
-// Reads the next parameter-file line into line as text. 1 for a line, 0 at
-// the end of the file, -1 on an error.
-int ReadParaLine(char *line)
+// What reading a parameter-file line gave.
+enum { kParaNul = -2, kParaError = -1, kParaEnd = 0, kParaLine = 1 };
+
+// The anchor line, read with the marker line so that one pass over the
+// input finds both; reported by Add when it is missing or not text.
+char g_anchor[kLineMax];
+int g_anchorRead;
+
+// Takes the next parameter-file line into line as text, and says what it
+// gave; only a read error is reported here.
+int TakeParaLine(char *line)
 {
 	Piece p;
 	int got = NextParaPiece(&p);
 	if (got <= 0)
-		return got;
-	if (memchr(p.text, '\0', p.len)) {
-		printf("[ERROR] %s is not a text file.\n", g_szPathName[kPathPara]);
-		return -1;
-	}
+		return got < 0 ? kParaError : kParaEnd;
+	if (memchr(p.text, '\0', p.len))
+		return kParaNul;
 	memcpy(line, p.text, p.len);
 	line[p.len] = '\0';
-	return 1;
+	return kParaLine;
+}
+
+// Reports what TakeParaLine gave: 1 for a line, 0 at the end, -1 on an
+// error. A missing line is an error when it is required.
+int ParaLineResult(int got, bool required)
+{
+	if (got == kParaNul)
+		printf("[ERROR] %s is not a text file.\n", g_szPathName[kPathPara]);
+	if (got == kParaEnd && required)
+		printf("[ERROR] %s can not read.\n", g_szPathName[kPathPara]);
+	if (got == kParaEnd)
+		return required ? -1 : 0;
+	return got == kParaLine ? 1 : -1;
+}
+
+// Reads the next parameter-file line into line as text. 1 for a line, 0 at
+// the end of the file, -1 on an error.
+int ReadParaLine(char *line)
+{
+	return ParaLineResult(TakeParaLine(line), false);
 }
 
 // Reads a parameter-file line that must be there; 0 when it is not.
 int ReadRequiredParaLine(char *line)
 {
-	int got = ReadParaLine(line);
-	if (got == 0)
-		printf("[ERROR] %s can not read.\n", g_szPathName[kPathPara]);
-	return got > 0;
+	return ParaLineResult(TakeParaLine(line), true) > 0;
 }
 
 // Fills a parameter-file line's placeholders and writes it out.
@@ -76,12 +99,6 @@ int WriteTemplate(int count, char *const parameters[])
 		if (!WriteFilled(line, count, parameters))
 			return 0;
 	return got == 0;
-}
-
-// Writes the filled template after the input line just taken.
-int InsertTemplate(int count, char *const parameters[])
-{
-	return FlushInput() && WriteTemplate(count, parameters);
 }
 
 // Writes a filled replacement line in place of the input piece just taken.
@@ -202,39 +219,39 @@ void Uninitialize()
 	CloseStream(&g_parafp);
 }
 
-// Reads the marker line and refuses an input that holds it. On success the
-// input is back at its start and the parameter file stands after the marker.
+// Reads the marker line and refuses an input that holds it. The same pass
+// finds the first line equal to the anchor line, when the parameter file
+// has one, so that Add need not search again. On success the input is back
+// at its start and the parameter file stands after the anchor line.
 int CheckInputPPD()
 {
 	char marker[kLineMax];
 	if (!ReadRequiredParaLine(marker))
 		return 0;
-	std::size_t trimmed = TrimmedLength(marker, strlen(marker));
-	Piece piece;
-	int got = FindInputPiece(marker, trimmed, &piece);
+	g_anchorRead = TakeParaLine(g_anchor);
+	if (g_anchorRead == kParaError)
+		return 0;
+	const char *anchor = g_anchorRead == kParaLine ? g_anchor : nullptr;
+	int got = FindMarker(marker, TrimmedLength(marker, strlen(marker)), anchor,
+	                     anchor ? TrimmedLength(anchor, strlen(anchor)) : 0);
 	if (got > 0)
 		printf("[ERROR] %s is already change.\n", g_szPathName[kPathInput]);
 	return got == 0 && RewindInput();
 }
 
 // Copies the input and inserts the filled template lines after the first
-// line equal to the anchor line.
+// line equal to the anchor line. Once the template is in, no later line can
+// change: the rest is copied.
 int Add(int argc, char *argv[])
 {
-	char anchor[kLineMax];
 	if (!OpenOutput()) {
 		Uninitialize();
 		return 0;
 	}
-	if (!ReadRequiredParaLine(anchor))
+	if (ParaLineResult(g_anchorRead, true) <= 0)
 		return Abandon();
-	std::size_t trimmed = TrimmedLength(anchor, strlen(anchor));
-	CopyInput();
-	Piece piece;
-	int got = FindInputPiece(anchor, trimmed, &piece);
-	// Once the template is in, no later line can change: the rest is copied.
-	if (got < 0 ||
-	    (got > 0 && !InsertTemplate(argc - kAddFirstParameter, argv + kAddFirstParameter)))
+	if (AnchorFound() && (!CopyThroughAnchor() ||
+	                      !WriteTemplate(argc - kAddFirstParameter, argv + kAddFirstParameter)))
 		return Abandon();
 	return Finish();
 }

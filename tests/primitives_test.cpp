@@ -1,8 +1,10 @@
 // Table tests of the line text primitives: input text in, expected text out.
+#include "FindText.h"
 #include "PPD.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -117,6 +119,53 @@ TEST(ExpandParameters, FailsWhenAnyStepOverflows)
 	char *params[] = {big.data(), const_cast<char *>("")};
 	char buf[kLineMax] = "!0!!1!";
 	EXPECT_EQ(ExpandParameters(buf, kLineMax, 2, params), 0);
+}
+
+struct FindCase {
+	std::string hay, needle;
+};
+
+// FindText must give memmem's answer: the first occurrence, wherever it is.
+TEST(FindText, AgreesWithMemmem)
+{
+	const std::string longHay = std::string(100, 'a') + "*Key\n" + std::string(40, 'a');
+	const FindCase cases[] = {
+	        {"", "x"},
+	        {"abc", ""},
+	        {"abc", "abcd"},
+	        {"x", "x"},
+	        {"abcabc", "c"},
+	        {"abcabc", "ca"},
+	        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "ab"},
+	        {"*A*A*A*A*A*A*A*A*A*A*A*A*A*A*A*A*A*B", "*A*B"},
+	        {longHay, "*Key\n"},
+	        {longHay, "*Key\r\n"},
+	        {std::string(64, 'a') + "b", "ab"},
+	        {std::string(64, 'a') + "b", std::string(64, 'a') + "b"},
+	        {std::string(48, 'a'), "aa"},
+	        {std::string(31, 'z') + std::string(1, '\0') + "*", std::string(1, '\0') + "*"},
+	};
+	for (const auto &c : cases) {
+		const void *want = memmem(c.hay.data(), c.hay.size(), c.needle.data(), c.needle.size());
+		EXPECT_EQ(FindText(c.hay.data(), c.hay.size(), c.needle.data(), c.needle.size()), want)
+		        << "needle: " << c.needle;
+	}
+}
+
+// Hits at every place in the last 32 bytes of a block, and every needle
+// length up to 40, against the vector steps and the tail that follows them.
+TEST(FindText, HitsNearTheEnd)
+{
+	for (std::size_t m = 1; m <= 40; m++) {
+		for (std::size_t at = 0; at + m <= 64; at++) {
+			std::string hay(64, '.');
+			std::string needle(m, 'n');
+			needle[0] = '*';
+			hay.replace(at, m, needle);
+			const char *got = FindText(hay.data(), hay.size(), needle.data(), m);
+			EXPECT_EQ(got, hay.data() + at) << "m " << m << " at " << at;
+		}
+	}
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Fuzzes the line text primitives in a buffer of exactly one line's size,
 // so that AddressSanitizer sees any write past it, and checks what their
 // rules imply without restating them.
+#include "FindText.h"
 #include "PPD.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -96,6 +97,18 @@ std::string Text(FuzzedDataProvider &fdp, std::size_t max)
 
 } // namespace
 
+// The line search gives memmem's answer, on the line and on every suffix
+// of it (so that hits fall at every distance from the end).
+void CheckFind(const std::string &hay, const std::string &needle)
+{
+	for (std::size_t from = 0; from <= hay.size(); from += 1 + from / 8) {
+		const char *h = hay.data() + from;
+		std::size_t n = hay.size() - from;
+		Check(FindText(h, n, needle.data(), needle.size()) ==
+		      memmem(h, n, needle.data(), needle.size()));
+	}
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
 	FuzzedDataProvider fdp(data, size);
@@ -111,5 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 	CheckTrim(line);
 	CheckReplace(line, token, values.empty() ? "" : values[0]);
 	CheckExpand(line, values);
+	CheckFind(line, token);
+	CheckFind(line, line.substr(line.size() / 3, token.size())); // one that is there
 	return 0;
 }
