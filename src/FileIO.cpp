@@ -280,13 +280,16 @@ void LockOutput(int fd)
 }
 
 // Empties a regular output, locked first; other outputs (a FIFO, a device)
-// are written as they are.
+// are written as they are. An empty output is not truncated: on ext4 a
+// truncation to zero makes the close flush the file, which for a new file
+// would cost more than writing it.
 int ClaimOutput(int fd)
 {
-	if (!IsRegular(fd))
+	struct stat st;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
 		return 1;
 	LockOutput(fd);
-	if (ftruncate(fd, 0) != 0) {
+	if (fstat(fd, &st) == 0 && st.st_size > 0 && ftruncate(fd, 0) != 0) {
 		printf("[ERROR] %s don't created.\n", g_szPathName[kPathOutput]);
 		return 0;
 	}
