@@ -4,9 +4,13 @@
 // A "piece" is a line of at most kPieceMax bytes: a longer line is handed
 // out as several pieces. Every input byte that the engines do not replace
 // reaches the output unchanged, in long runs straight from the block.
+//
+// An input that starts with the gzip magic is read decompressed, and its
+// output is written compressed; the engines see only the text.
 #include "FileIO.h"
 
 #include "FindText.h"
+#include "Gzip.h"
 #include "PPD.h"
 
 #include <algorithm>
@@ -26,6 +30,9 @@ constexpr std::size_t kBlockSize = 512 * 1024;
 static_assert(kBlockSize >= 2 * kPieceMax, "a whole piece must fit after a refill");
 // The most that one copy_file_range call is asked to move.
 constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
+// What is read of a pipe to see whether it is compressed: it cannot be read
+// again, so these bytes are kept for the reader.
+constexpr std::size_t kLookAhead = 64 * 1024;
 // The signals that end a run from outside: each empties the output first.
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGTERM};
 
@@ -39,6 +46,7 @@ struct Reader {
 	const char *path;
 	bool copy;
 	bool eof;
+	bool gz; // the file is gzip-compressed; the block holds its text
 	off_t base;
 	unsigned long fills;
 	std::size_t pos;
@@ -63,6 +71,9 @@ Reader g_paraReader;
 off_t g_anchorEnd;
 bool g_anchorFound;
 
+// Whether the output is written compressed, as the input is.
+bool g_gzOutput;
+
 // The regular output that a signal must empty, or -1.
 volatile sig_atomic_t g_discardFd = -1;
 
@@ -72,6 +83,7 @@ void StartReader(Reader *r, FILE *fp, const char *path)
 	r->path = path;
 	r->copy = false;
 	r->eof = false;
+	r->gz = false;
 	r->base = 0;
 	r->fills = 1;
 	r->pos = r->end = r->keep = 0;
@@ -81,6 +93,58 @@ int ReadError(const char *path)
 {
 	printf("[ERROR] %s can not read.\n", path);
 	return 0;
+}
+
+// Reads up to n bytes of the file's text: the count, 0 at the end, -1 on an
+// error.
+ssize_t ReadText(Reader *r, char *to, std::size_t n)
+{
+	if (r->gz)
+		return GzipRead(to, n);
+	for (;;) {
+		ssize_t got = read(r->fd, to, n);
+		if (got >= 0 || errno != EINTR)
+			return got;
+	}
+}
+
+// Reads the first bytes of a pipe into the block, enough to tell whether it
+// is compressed. 0 on a read error.
+int LookAhead(Reader *r)
+{
+	while (r->end < 2) {
+		ssize_t n = read(r->fd, r->block + r->end, kLookAhead - r->end);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0)
+			return ReadError(r->path);
+		if (n == 0)
+			break;
+		r->end += static_cast<std::size_t>(n);
+	}
+	return 1;
+}
+
+// Starts reading the input from its first byte, decompressed when it starts
+// with the gzip magic. A file is looked at in place; a pipe through the
+// first bytes read, which the reader then keeps.
+int StartInput(Reader *r)
+{
+	StartReader(r, g_infp, g_szPathName[kPathInput]);
+	char magic[2];
+	ssize_t n = pread(r->fd, magic, sizeof magic, 0);
+	if (n < 0 && errno == ESPIPE) {
+		if (!LookAhead(r))
+			return 0;
+		if (!GzipMagic(r->block, r->end))
+			return 1;
+		r->gz = true;
+		std::size_t ahead = r->end;
+		r->end = 0;
+		return GzipStartInput(r->fd, r->block, ahead) || ReadError(r->path);
+	}
+	r->gz = n > 0 && GzipMagic(magic, static_cast<std::size_t>(n));
+	return !r->gz || GzipStartInput(r->fd, nullptr, 0) || ReadError(r->path);
 }
 
 int WriteError()
@@ -109,16 +173,12 @@ int Refill(Reader *r)
 	r->fills++;
 	r->pos = r->keep = 0;
 	r->end = rest;
-	for (;;) {
-		ssize_t n = read(r->fd, r->block + r->end, kBlockSize - r->end);
-		if (n >= 0) {
-			r->end += static_cast<std::size_t>(n);
-			r->eof = n == 0;
-			return 1;
-		}
-		if (errno != EINTR)
-			return ReadError(r->path);
-	}
+	ssize_t n = ReadText(r, r->block + r->end, kBlockSize - r->end);
+	if (n < 0)
+		return ReadError(r->path);
+	r->end += static_cast<std::size_t>(n);
+	r->eof = n == 0;
+	return 1;
 }
 
 int NextPiece(Reader *r, Piece *piece)
@@ -231,13 +291,12 @@ int CopyRest(Reader *r)
 	r->pos = r->keep = r->end = 0;
 	if (r->eof)
 		return 1;
-	CopyInKernel(r, std::numeric_limits<off_t>::max());
+	if (!r->gz)
+		CopyInKernel(r, std::numeric_limits<off_t>::max());
 	for (;;) {
-		ssize_t n = read(r->fd, r->block, kBlockSize);
+		ssize_t n = ReadText(r, r->block, kBlockSize);
 		if (n == 0)
 			break;
-		if (n < 0 && errno == EINTR)
-			continue;
 		if (n < 0)
 			return ReadError(r->path);
 		if (!WriteOut(r->block, static_cast<std::size_t>(n)))
@@ -347,10 +406,10 @@ void PrepareProcess()
 	SetSignalActions();
 }
 
-void StartReaders()
+int StartReaders()
 {
-	StartReader(&g_inReader, g_infp, g_szPathName[kPathInput]);
 	StartReader(&g_paraReader, g_parafp, g_szPathName[kPathPara]);
+	return StartInput(&g_inReader);
 }
 
 int NextParaPiece(Piece *piece)
@@ -397,7 +456,8 @@ bool AnchorFound()
 int CopyThroughAnchor()
 {
 	Reader *r = &g_inReader;
-	r->base = CopyInKernel(r, g_anchorEnd);
+	if (!r->gz && r->end == 0)
+		r->base = CopyInKernel(r, g_anchorEnd);
 	r->copy = true;
 	while (r->base + static_cast<off_t>(r->end) < g_anchorEnd && !r->eof) {
 		r->pos = r->end;
@@ -413,8 +473,7 @@ int RewindInput()
 {
 	if (lseek(g_inReader.fd, 0, SEEK_SET) != 0)
 		return ReadError(g_szPathName[kPathInput]);
-	StartReader(&g_inReader, g_infp, g_szPathName[kPathInput]);
-	return 1;
+	return StartInput(&g_inReader);
 }
 
 void CopyInput()
@@ -439,6 +498,9 @@ int OpenOutput()
 	if (!g_outfp) {
 		g_discardFd = -1;
 		close(fd);
+	}
+	g_gzOutput = g_inReader.gz;
+	if (!g_outfp || (g_gzOutput && !GzipStartOutput(fd))) {
 		printf("[ERROR] %s don't created.\n", path);
 		return 0;
 	}
@@ -447,6 +509,8 @@ int OpenOutput()
 
 int WriteOut(const char *p, std::size_t n)
 {
+	if (g_gzOutput)
+		return GzipWrite(p, n) || WriteError();
 	int fd = fileno(g_outfp);
 	while (n > 0) {
 		ssize_t w = write(fd, p, n);
@@ -479,23 +543,24 @@ void DiscardOutput()
 
 namespace {
 
-// Closes the output; a failed close is a failed write, and empties a regular
-// output through a second descriptor, which also keeps the lock till then.
+// Ends a compressed output's stream and closes the output. A failure is a
+// failed write, and empties a regular output through a second descriptor,
+// which also keeps the lock till then.
 int CloseOutput()
 {
 	int fd = fileno(g_outfp);
+	bool ok = !g_gzOutput || GzipFinish();
 	int keep = IsRegular(fd) ? dup(fd) : -1;
-	int rc = fclose(g_outfp);
+	ok = fclose(g_outfp) == 0 && ok;
 	g_outfp = nullptr;
-	if (rc != 0 && keep >= 0) {
-		rc = ftruncate(keep, 0);
+	if (!ok && keep >= 0) {
+		int rc = ftruncate(keep, 0);
 		(void)rc;
-		rc = -1;
 	}
 	g_discardFd = -1;
 	if (keep >= 0)
 		close(keep);
-	return rc == 0 ? 1 : WriteError();
+	return ok ? 1 : WriteError();
 }
 
 } // namespace

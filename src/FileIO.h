@@ -19,8 +19,9 @@ struct Piece {
 // before the run opens any file.
 void PrepareProcess();
 
-// Starts reading the open input and parameter file from their start.
-void StartReaders();
+// Starts reading the open input and parameter file from their start; an
+// input that starts with the gzip magic is read decompressed. 0 on failure.
+[[nodiscard]] int StartReaders();
 // Takes the parameter file's next line piece: it ends after its LF, after
 // kPieceMax bytes, or at the end of the file. 1 for a piece, 0 at the end,
 // -1 on a read error.

@@ -207,8 +207,7 @@ int Initialize(char *argv[])
 	g_nMode = strcmp(argv[1], "/R") == 0 ? 1 : 0;
 	if (!StorePaths(argv + 1 + g_nMode) || !CheckOutputDistinct() || !OpenInputs())
 		return 0;
-	StartReaders();
-	return g_nMode == 0 || OpenOutput();
+	return StartReaders() && (g_nMode == 0 || OpenOutput());
 }
 
 // Closes whichever of the three streams are open; safe to call again.

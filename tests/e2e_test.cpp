@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -37,6 +38,7 @@ struct Case {
 	int signal = 0;          // the signal the tool must die by; 0: exit status 0
 	rlim_t fileLimit = 0;    // RLIMIT_FSIZE in bytes for the tool, when not 0
 	bool closeStdout = false; // start the tool with descriptor 1 closed
+	std::string after = "";   // a shell check in the folder once the tool has run
 };
 
 std::string Slurp(int fd)
@@ -133,6 +135,10 @@ void Check(const Case &c)
 	for (const auto &[name, bytes] : c.changed)
 		want[name] = bytes;
 	Result r = Run(dir, c);
+	if (!c.after.empty()) {
+		setenv("PPDEDIT", PPDEDIT_BIN, 1);
+		EXPECT_EQ(std::system(("cd " + dir + " && " + c.after).c_str()), 0) << c.after;
+	}
 	EXPECT_EQ(r.out, c.out);
 	EXPECT_EQ(r.err, "");
 	if (c.signal)
@@ -230,6 +236,42 @@ const std::string kSecondWriter =
         "exec 3>f && cat big.ppd >&3 && while [ ! -s out.ppd ]; do sleep 0.01; done && "
         "{ \"$PPDEDIT\" /R in.ppd out.ppd p.txt B5 > second.txt 3>&- & } && sleep 0.3 && "
         "echo '*% more input' >&3 && exec 3>&- && wait";
+
+// A gzip stream of text as the tool writes one: zlib's default level, no
+// file name, time stamp 0.
+std::string Gzip(const std::string &text)
+{
+	z_stream z = {};
+	if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+		std::abort();
+	std::string out(deflateBound(&z, text.size()), '\0');
+	z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+	z.avail_in = static_cast<uInt>(text.size());
+	z.next_out = reinterpret_cast<Bytef *>(out.data());
+	z.avail_out = static_cast<uInt>(out.size());
+	if (deflate(&z, Z_FINISH) != Z_STREAM_END)
+		std::abort();
+	out.resize(z.total_out);
+	deflateEnd(&z);
+	return out;
+}
+
+Case Gz(const char *name, Files files, std::vector<std::string> args, std::string out,
+        Files changed, std::string after = "")
+{
+	Case c{name, std::move(files), "", std::move(args), std::move(out), std::move(changed)};
+	c.after = std::move(after);
+	return c;
+}
+
+const std::string kGzOk = "Output : out.gz\n";
+const std::string kGzPpd = Gzip(kPpd);
+// A byte in the middle of the compressed data flipped; the stream cut short.
+const std::string kGzCorrupt = kGzPpd.substr(0, 20) + static_cast<char>(kGzPpd[20] ^ 0x55) + kGzPpd.substr(21);
+const std::string kGzTruncated = kGzPpd.substr(0, kGzPpd.size() - 6);
+// The same run again gives the same bytes, and gzip itself takes them.
+const std::string kGzSame = "$PPDEDIT in.gz again.gz p.txt a b > /dev/null && cmp out.gz again.gz && "
+                            "rm again.gz && gzip -t out.gz";
 
 // One row a line or two, easier to read than the formatter's layout.
 // clang-format off
@@ -425,6 +467,31 @@ const Case kCases[] = {
 	{"ReplaceAcrossBlocks", {{"in.ppd", kFiller + kPpd}, {"p.txt", kReplace}}, "",
 	 ReplaceArgs({"A4", "600dpi"}), kOk,
 	 {{"out.ppd", kFiller + kHead + "*DefaultPageSize: A4\n*DefaultResolution: 600dpi\n*CloseGroup: General\n"}}},
+
+	// A gzip-compressed input is edited as its text, and written compressed.
+	Gz("GzAdd", {{"in.gz", kGzPpd}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt", "a", "b"}, kGzOk,
+	   {{"out.gz", Gzip(kHead + "*T a b\n" + kTail)}}, kGzSame),
+	Gz("GzMarkedRefused", {{"in.gz", Gzip(kPpd + "*Marker\n")}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt"},
+	   "[ERROR] in.gz is already change.\n", {}),
+	Gz("GzReplace", {{"in.gz", kGzPpd}, {"p.txt", kReplace}}, {"ppdedit", "/R", "in.gz", "out.gz", "p.txt", "A4", "1"}, kGzOk,
+	   {{"out.gz", Gzip(kHead + "*DefaultPageSize: A4\n*DefaultResolution: 1\n*CloseGroup: General\n")}}),
+	Gz("GzNoAnchorCopies", {{"in.gz", kGzPpd}, {"plain.ppd", kPpd}, {"p.txt", "*M\n*Nowhere\n*T\n"}},
+	   {"ppdedit", "in.gz", "out.gz", "p.txt"}, kGzOk, {{"out.gz", kGzPpd}}, "gzip -dc out.gz | cmp - plain.ppd"),
+	Gz("GzCrlf", {{"in.gz", Gzip(kPpdCrlf)}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt", "a", "b"}, kGzOk,
+	   {{"out.gz", Gzip(kHeadCrlf + "*T a b\n" + kPpdCrlf.substr(kHeadCrlf.size()))}}),
+	Gz("GzTwoMembers", {{"in.gz", Gzip(kHead) + Gzip(kTail)}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt", "a", "b"},
+	   kGzOk, {{"out.gz", Gzip(kHead + "*T a b\n" + kTail)}}),
+	Gz("GzLargeReplace", {{"in.gz", Gzip(kBig)}, {"p.txt", "*% filler line 0\n*% !0!\n"}},
+	   {"ppdedit", "/R", "in.gz", "out.gz", "p.txt", "B5"}, kGzOk, {{"out.gz", Gzip(kBigReplaced)}}),
+	{"GzFromFifo", {{"in.gz", kGzPpd}, {"p.txt", kReplace}}, "mkfifo f && (cat in.gz > f &)",
+	 {"ppdedit", "/R", "f", "out.gz", "p.txt", "A4"}, kGzOk,
+	 {{"out.gz", Gzip(kHead + "*DefaultPageSize: A4\n*DefaultResolution: !1!\n*CloseGroup: General\n")}}},
+	Gz("GzCorrupt", {{"in.gz", kGzCorrupt}, {"p.txt", kReplace}}, {"ppdedit", "/R", "in.gz", "out.gz", "p.txt"},
+	   "[ERROR] in.gz can not read.\n", {{"out.gz", ""}}),
+	Gz("GzTruncated", {{"in.gz", kGzTruncated}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt"},
+	   "[ERROR] in.gz can not read.\n", {}),
+	Gz("GzTrailingGarbage", {{"in.gz", kGzPpd + "junk"}, {"p.txt", kReplace}}, {"ppdedit", "/R", "in.gz", "out.gz", "p.txt"},
+	   "[ERROR] in.gz can not read.\n", {{"out.gz", ""}}),
 };
 // clang-format on
 

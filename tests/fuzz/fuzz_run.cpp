@@ -1,7 +1,9 @@
 // Fuzzes whole runs of both modes in-process: the input, the parameter file
 // and the parameters come from the fuzz bytes, the tool's main runs on files
 // in a scratch folder, and the output is checked against what any run must
-// give. Built with src/main.cpp, whose main is renamed PpdeditMain.
+// give. Built with src/main.cpp, whose main is renamed PpdeditMain. Some
+// runs take the input gzip-compressed: the output must then be compressed
+// too, and its text must pass the same checks.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 int PpdeditMain(int argc, char *argv[]);
 
@@ -32,6 +35,43 @@ std::string Read(const std::string &path)
 {
 	std::ifstream in(path, std::ios::binary);
 	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Compresses or decompresses a whole gzip stream (windowBits 15 + 16).
+std::string Gzip(const std::string &text)
+{
+	z_stream z = {};
+	Check(deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) == Z_OK);
+	std::string out(deflateBound(&z, text.size()), '\0');
+	z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+	z.avail_in = static_cast<uInt>(text.size());
+	z.next_out = reinterpret_cast<Bytef *>(out.data());
+	z.avail_out = static_cast<uInt>(out.size());
+	Check(deflate(&z, Z_FINISH) == Z_STREAM_END);
+	out.resize(z.total_out);
+	deflateEnd(&z);
+	return out;
+}
+
+std::string Gunzip(const std::string &packed)
+{
+	z_stream z = {};
+	Check(inflateInit2(&z, 31) == Z_OK);
+	z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
+	z.avail_in = static_cast<uInt>(packed.size());
+	std::string out;
+	char buf[65536];
+	int rc;
+	do {
+		z.next_out = reinterpret_cast<Bytef *>(buf);
+		z.avail_out = sizeof buf;
+		rc = inflate(&z, Z_NO_FLUSH);
+		Check(rc == Z_OK || rc == Z_STREAM_END);
+		out.append(buf, sizeof buf - z.avail_out);
+	} while (rc != Z_STREAM_END);
+	Check(z.avail_in == 0);
+	inflateEnd(&z);
+	return out;
 }
 
 // A line that no piece of the input can equal: made of a byte it lacks.
@@ -75,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 	FuzzedDataProvider fdp(data, size);
 	bool replace = fdp.ConsumeBool();
 	bool absent = fdp.ConsumeBool();
+	bool gz = fdp.ConsumeBool();
 	std::vector<std::string> args = {"ppdedit"};
 	if (replace)
 		args.push_back("/R");
@@ -90,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 		return 0;
 	if (absent) // marker and anchor, or a key, that the input lacks
 		para = line + line + para;
-	Write(args[replace ? 2 : 1], input);
+	Write(args[replace ? 2 : 1], gz ? Gzip(input) : input);
 	Write(args[replace ? 4 : 3], para);
 	std::remove(args[replace ? 3 : 2].c_str());
 
@@ -102,6 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 
 	// A failed run leaves the output empty, so a non-empty one succeeded.
 	std::string out = Read(args[replace ? 3 : 2]);
+	if (gz && !out.empty())
+		out = Gunzip(out);
 	if (absent)
 		Check(out == input);
 	if (!replace && !out.empty())
