@@ -4,8 +4,9 @@
 # the tool: a copy without the anchor is exact, a block inserted after a real
 # line lands exactly there and gives no new validator failure, a second run is
 # refused, and /R changes exactly the lines it names. Each runs on the file and
-# on a CR LF copy of it. The packages are downloaded and unpacked into WORK;
-# nothing is installed.
+# on a CR LF copy of it, and every run is made again on a gzip-compressed copy
+# of its input, whose output must decompress to the plain run's output. The
+# packages are downloaded and unpacked into WORK; nothing is installed.
 #
 # Usage: corpus_test.sh PPDEDIT WORK
 set -euo pipefail
@@ -98,8 +99,27 @@ verdict() {
 line_of() { grep -n -m1 -x -F -e "$2" -e "$2"$'\r' "$1" | cut -d: -f1 || true; }
 # The file with line $2 replaced by the text $3 and an LF.
 splice() { { head -n $(($2 - 1)) "$1"; printf '%s\n' "$3"; tail -n +$(($2 + 1)) "$1"; }; }
-# Runs ppdedit with argv[0] "ppdedit"; stdout to the file out.txt.
-run() { (exec -a ppdedit "$bin" "$@") >out.txt; }
+# Runs ppdedit with argv[0] "ppdedit"; stdout to the file out.txt. Then runs
+# it again on a gzip copy of the input, into gz-out.gz, and checks that it
+# prints the same message and writes the same text, compressed.
+run() {
+	(exec -a ppdedit "$bin" "$@") >out.txt
+	local args=("$@") i=0
+	[ "$1" = /R ] && i=1
+	local in=${args[$i]} out=${args[$((i + 1))]}
+	gzip -nc "$in" >gz-in.gz
+	rm -f gz-out.gz
+	args[$i]=gz-in.gz args[$((i + 1))]=gz-out.gz
+	(exec -a ppdedit "$bin" "${args[@]}") | sed "s|gz-in.gz|$in|; s|gz-out.gz|$out|" >gz-out.txt
+	cmp -s out.txt gz-out.txt || { echo "compressed, printed: $(cat gz-out.txt)"; return 1; }
+	if [ "$(cat out.txt)" = "Output : $out" ]; then
+		gzip -t gz-out.gz && gzip -dc gz-out.gz | cmp -s - "$out" ||
+			{ echo "the compressed output's text differs"; return 1; }
+	elif [ -e gz-out.gz ]; then
+		echo "a refused compressed run wrote gz-out.gz"
+		return 1
+	fi
+}
 expect_ok() { [ "$(cat out.txt)" = "Output : $1" ] || { echo "printed: $(cat out.txt)"; return 1; }; }
 
 marker='*%ppdedit corpus marker'
@@ -140,7 +160,7 @@ refuse_second_run() {
 	add_block "$1" || return
 	printf 'x\n' >again.ppd
 	run added.ppd again.ppd p.txt "Corpus Test" On &&
-		[ "$(cat out.txt)" = "[ERROR] added.ppd is already change." ] && [ ! -s again.ppd ]
+		[ "$(cat out.txt)" = "[ERROR] added.ppd is already change." ] && [ "$(cat again.ppd)" = x ]
 }
 
 replace_defaults() {
@@ -198,7 +218,7 @@ for f in "${files[@]}"; do
 	done
 done
 
-echo "corpus: ${#files[@]} real PPDs ($((${#files[@]} - $(grep -c . picked.txt))) hp-ppd, $(grep -c . picked.txt) openprinting), each also as CR LF; $long skipped for lines of 5118 bytes or more"
+echo "corpus: ${#files[@]} real PPDs ($((${#files[@]} - $(grep -c . picked.txt))) hp-ppd, $(grep -c . picked.txt) openprinting), each also as CR LF, every run also gzip-compressed; $long skipped for lines of 5118 bytes or more"
 for p in "${properties[@]}"; do
 	echo "  $p: ${passed[$p]:-0} passed, ${skipped[$p]:-0} not applicable"
 done
