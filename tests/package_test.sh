@@ -21,13 +21,36 @@ if ! command -v dpkg-shlibdeps >/dev/null; then
 fi
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null)
 deb=$(ls "$work"/ppdedit_"$version"_*.deb)
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }')
-want="./usr/bin/ppdedit
-./usr/share/man/man1/ppdedit.1.gz"
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+want=$(sort <<'END'
+./usr/bin/ppdedit
+./usr/share/doc/ppdedit/README.md.gz
+./usr/share/doc/ppdedit/changelog.gz
+./usr/share/doc/ppdedit/copyright
+./usr/share/doc/ppdedit/examples/add-duplex.txt
+./usr/share/doc/ppdedit/examples/quillmark-q300.ppd
+./usr/share/doc/ppdedit/examples/replace-defaults.txt
+./usr/share/man/man1/ppdedit.1.gz
+END
+)
 [ "$files" = "$want" ] || { echo "package files:"; echo "$files"; exit 1; }
 info=$(dpkg-deb --info "$deb")
 for field in "Package: ppdedit$" "Version: $version$" "Section: utils$" \
-	"Maintainer: ppdedit maintainers <" "Depends: .*libc6 \(>= " "Description: write an edited copy"; do
+	"Maintainer: ppdedit maintainers <" "Depends: .*libc6 \(>= " "Depends: .*zlib1g" \
+	"Description: write an edited copy"; do
 	echo "$info" | grep -q -E "^ $field" || { echo "control lacks '$field':"; echo "$info"; exit 1; }
 done
+
+# Debian's own checker: no error and no warning (informational tags pass).
+if command -v lintian >/dev/null; then
+	report=$(lintian --allow-root "$deb" 2>&1) || true
+	if echo "$report" | grep -E '^[EW]: '; then
+		echo "lintian reports the above on $deb"
+		exit 1
+	fi
+	echo "lintian: no error, no warning"
+elif [ -n "${CI:-}" ]; then
+	echo "lintian is missing (Debian package lintian)"
+	exit 1
+fi
 echo "installed and packaged $deb"
