@@ -1,18 +1,34 @@
-#!/bin/sh
-# Runs each shell block of the README marked "<!-- run -->", in order, in a
-# scratch folder holding a copy of examples/ and build/ppdedit, and compares
-# what it prints with the text block marked "<!-- output -->" after it.
-# Usage: readme_test.sh README SOURCE_DIR PPDEDIT_BINARY
+#!/bin/bash
+# Runs each shell block of the README marked "<!-- run -->" or "<!-- setup -->",
+# in order, in a scratch folder holding a copy of examples/ and build/ppdedit,
+# and compares what it prints with the text block marked "<!-- output -->"
+# after it.
+#
+# Given a folder of real PPDs, it then runs the cookbook's blocks again, all
+# but its setup, on a folder of real PPDs (a third of them compressed, some
+# of mode 640) and checks what needs no expected text: a file reported
+# "changed" changed, a file reported "unchanged", "skipped" or "failed" kept
+# its bytes, no file changed unreported, a failure shows the tool's message,
+# and the folder keeps its files, modes, owners and groups.
+#
+# Usage: readme_test.sh README SOURCE_DIR PPDEDIT_BINARY [REAL_PPD_DIR]
 set -eu
-readme=$1 src=$2 bin=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cp -r "$src/examples" "$work/"
-mkdir "$work/build" "$work/blocks"
-ln -s "$bin" "$work/build/ppdedit"
+readme=$1 src=$2 bin=$3 real=${4:-}
+blocks=$(mktemp -d)
+work=
+trap 'rm -rf "$blocks" "$work"' EXIT
 
-awk -v dir="$work/blocks" '
-	/^<!-- run -->$/ { mode = "sh"; n++; next }
+# Each block as NNN.sh and NNN.want; list.txt says its kind and whether it
+# stands in the cookbook.
+awk -v dir="$blocks" '
+	/^## / { cook = ($0 == "## Cookbook") }
+	/^<!-- (run|setup) -->$/ {
+		n++
+		kind = ($0 ~ /setup/) ? "setup" : "run"
+		printf "%03d %s %s\n", n, kind, cook ? "cook" : "main" > (dir "/list.txt")
+		mode = "sh"
+		next
+	}
 	/^<!-- output -->$/ { mode = "want"; next }
 	/^```/ {
 		if (open) { open = 0; mode = ""; next }
@@ -21,18 +37,95 @@ awk -v dir="$work/blocks" '
 	open { print > sprintf("%s/%03d.%s", dir, n, mode) }
 ' "$readme"
 
+# A scratch checkout: examples/ and build/ppdedit.
+new_work() {
+	rm -rf "$work"
+	work=$(mktemp -d)
+	cp -r "$src/examples" "$work/"
+	mkdir "$work/build"
+	ln -s "$bin" "$work/build/ppdedit"
+}
+
 fail=0 count=0
-for block in "$work"/blocks/*.sh; do
-	n=${block%.sh}
-	touch "$n.want"
-	(cd "$work" && bash "$block") >"$n.got" 2>&1 || true
+new_work
+while read -r n kind where; do
+	touch "$blocks/$n.want"
+	(cd "$work" && bash "$blocks/$n.sh") >"$blocks/$n.got" 2>&1 || true
 	count=$((count + 1))
-	if ! cmp -s "$n.want" "$n.got"; then
-		echo "README block $(basename "$n") prints something else:"
-		diff "$n.want" "$n.got" || true
+	if ! cmp -s "$blocks/$n.want" "$blocks/$n.got"; then
+		echo "README block $n prints something else:"
+		diff "$blocks/$n.want" "$blocks/$n.got" || true
 		fail=1
 	fi
-done
+done <"$blocks/list.txt"
 echo "$count README blocks run"
-[ "$count" -gt 0 ] && exit $fail
-exit 1
+[ "$count" -gt 0 ] || exit 1
+[ -n "$real" ] || exit $fail
+
+# One line a file of build/ppds: its name, mode, owner, group and bytes' sum.
+snapshot() {
+	for f in "$work"/build/ppds/*; do
+		echo "build/ppds/${f##*/} $(stat -c '%a %u %g' "$f") $(sha256sum <"$f" | cut -c1-16)"
+	done
+}
+
+# Checks one cookbook block's report ($1) against the folder before ($2)
+# and after ($3) it ran.
+check_block() {
+	local report=$1 before=$2 after=$3
+	if ! diff <(cut -d' ' -f1-4 "$before") <(cut -d' ' -f1-4 "$after") >/dev/null; then
+		echo "the folder's files, modes, owners or groups changed:"
+		diff <(cut -d' ' -f1-4 "$before") <(cut -d' ' -f1-4 "$after") || true
+		return 1
+	fi
+	local name status rest changed
+	while read -r name rest; do
+		changed=no
+		[ "$(grep "^$name " "$before")" = "$(grep "^$name " "$after")" ] || changed=yes
+		# A block may run over a file twice: once changed, it has changed.
+		status=$(grep -E "^(changed|unchanged|skipped|failed): $name( |:|$)" "$report" |
+			cut -d: -f1 | sort -u | sed -n '1p' || true)
+		case $status:$changed in
+		changed:yes | unchanged:no | skipped:no | failed:no | :no) ;;
+		*) echo "$name: reported '${status:-nothing}', changed: $changed"; return 1 ;;
+		esac
+	done <"$after"
+	if grep -E '^failed: [^:]*$|^failed: [^:]*: *$' "$report"; then
+		echo "a failure without the tool's message"
+		return 1
+	fi
+}
+
+# A sample of the real PPDs: every file's turn comes round, a third of them
+# compressed and some of mode 640.
+mapfile -t pool < <(find "$real" -name '*.ppd' -type f | sort | awk 'NR % 8 == 1' | head -n 40)
+[ ${#pool[@]} -gt 0 ] || { echo "no PPD in $real"; exit 1; }
+new_work
+mkdir "$work/build/ppds"
+for i in "${!pool[@]}"; do
+	name=$(printf 'real%03d.ppd' "$i")
+	case $((i % 3)) in
+	0) gzip -nc "${pool[$i]}" >"$work/build/ppds/$name.gz" ;;
+	1) cp "${pool[$i]}" "$work/build/ppds/$name" && chmod 640 "$work/build/ppds/$name" ;;
+	*) cp "${pool[$i]}" "$work/build/ppds/$name" ;;
+	esac
+done
+real_blocks=0
+while read -r n kind where; do
+	[ "$where" = cook ] && [ "$kind" = run ] || continue
+	snapshot >"$blocks/before"
+	(cd "$work" && bash "$blocks/$n.sh") >"$blocks/$n.real" 2>&1 || true
+	snapshot >"$blocks/after"
+	real_blocks=$((real_blocks + 1))
+	if ! why=$(check_block "$blocks/$n.real" "$blocks/before" "$blocks/after"); then
+		echo "README block $n on real PPDs: $why"
+		fail=1
+	fi
+	cat "$blocks/$n.real" >>"$blocks/all.real"
+done <"$blocks/list.txt"
+echo "$real_blocks cookbook blocks run on ${#pool[@]} real PPDs:" \
+	"$(grep -c '^changed: ' "$blocks/all.real" || true) changed," \
+	"$(grep -c '^unchanged: ' "$blocks/all.real" || true) unchanged," \
+	"$(grep -c '^skipped: ' "$blocks/all.real" || true) skipped," \
+	"$(grep -c '^failed: ' "$blocks/all.real" || true) failed"
+exit $fail
