@@ -1,6 +1,7 @@
 // ppdedit's I/O layer: the only code that handles descriptors. It reads files
-// in blocks and hands out line pieces, finds the pieces equal to a given
-// line, writes the output in runs, copies in the kernel, opens, locks and
+// in blocks (decompressing a gzip input, through Gzip.cpp) and hands out line
+// pieces, finds the pieces equal to a given line, writes the output in runs
+// (compressed when the input was), copies in the kernel, opens, locks and
 // empties the output, and guards the process's descriptors and signals. The
 // engines in PPD.cpp see pieces and lines, never a descriptor.
 #ifndef FILEIO_H
