@@ -57,7 +57,9 @@ const char *Confirm(const char *hay, std::size_t i, std::uint64_t mask, const ch
 {
 	for (; mask; mask &= mask - 1) {
 		const char *at = hay + i + static_cast<unsigned>(__builtin_ctzll(mask));
-		if (memcmp(at + 1, needle + 1, m - 2) == 0)
+		// Most PPD lines start with '*': the second byte rules out most
+		// candidates before the call.
+		if (at[1] == needle[1] && memcmp(at + 1, needle + 1, m - 2) == 0)
 			return at;
 	}
 	return nullptr;
