@@ -74,7 +74,8 @@ bool g_anchorFound;
 // Whether the output is written compressed, as the input is.
 bool g_gzOutput;
 
-// The regular output that a signal must empty, or -1.
+// The regular output that a failure or a signal must empty, or -1: set once
+// the output is claimed, cleared once it is closed or emptied.
 volatile sig_atomic_t g_discardFd = -1;
 
 void StartReader(Reader *r, FILE *fp, const char *path)
@@ -306,12 +307,6 @@ int CopyRest(Reader *r)
 	return 1;
 }
 
-bool IsRegular(int fd)
-{
-	struct stat st;
-	return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-}
-
 bool SameFile(const struct stat &a, FILE *fp)
 {
 	struct stat b;
@@ -494,17 +489,15 @@ int OpenOutput()
 		close(fd);
 		return 0;
 	}
-	g_outfp = fdopen(fd, "wb");
-	if (!g_outfp) {
-		g_discardFd = -1;
-		close(fd);
-	}
 	g_gzOutput = g_inReader.gz;
-	if (!g_outfp || (g_gzOutput && !GzipStartOutput(fd))) {
-		printf("[ERROR] %s don't created.\n", path);
-		return 0;
-	}
-	return 1;
+	g_outfp = fdopen(fd, "wb");
+	if (g_outfp && (!g_gzOutput || GzipStartOutput(fd)))
+		return 1;
+	if (!g_outfp)
+		close(fd);
+	g_discardFd = -1; // nothing was written; the descriptor is going
+	printf("[ERROR] %s don't created.\n", path);
+	return 0;
 }
 
 int WriteOut(const char *p, std::size_t n)
@@ -534,8 +527,8 @@ int DropPiece(const Piece &piece)
 
 void DiscardOutput()
 {
-	if (g_outfp && IsRegular(fileno(g_outfp))) {
-		int rc = ftruncate(fileno(g_outfp), 0);
+	if (g_discardFd >= 0) {
+		int rc = ftruncate(g_discardFd, 0);
 		(void)rc;
 	}
 	g_discardFd = -1;
@@ -548,15 +541,13 @@ namespace {
 // which also keeps the lock till then.
 int CloseOutput()
 {
-	int fd = fileno(g_outfp);
 	bool ok = !g_gzOutput || GzipFinish();
-	int keep = IsRegular(fd) ? dup(fd) : -1;
+	int keep = g_discardFd >= 0 ? dup(g_discardFd) : -1;
 	ok = fclose(g_outfp) == 0 && ok;
 	g_outfp = nullptr;
-	if (!ok && keep >= 0) {
-		int rc = ftruncate(keep, 0);
-		(void)rc;
-	}
+	g_discardFd = keep;
+	if (!ok)
+		DiscardOutput();
 	g_discardFd = -1;
 	if (keep >= 0)
 		close(keep);
