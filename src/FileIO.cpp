@@ -263,48 +263,46 @@ bool KernelCopyPays(int in, int out)
 	return i >= 0 && o >= 0 && (o - i) % getpagesize() == 0;
 }
 
-// Copies the input from its current offset up to offset limit in the
-// kernel, when that pays, and returns the offset reached. The copy stops at
+// Copies up to count bytes of the input from its current offset in the
+// kernel, when that pays, and returns how many it copied. The copy stops at
 // the end or at any error; the plain copy that follows it confirms the end,
 // and names a real error with the file it belongs to.
-off_t CopyInKernel(Reader *r, off_t limit)
+off_t CopyInKernel(Reader *r, off_t count)
 {
-	off_t at = lseek(r->fd, 0, SEEK_CUR);
-	if (at < 0 || !KernelCopyPays(r->fd, fileno(g_outfp)))
-		return std::max<off_t>(at, 0);
-	while (at < limit) {
+	if (r->gz || !KernelCopyPays(r->fd, fileno(g_outfp)))
+		return 0;
+	off_t done = 0;
+	while (done < count) {
 		std::size_t want =
-		        static_cast<std::size_t>(std::min<off_t>(limit - at, kCopyChunk));
+		        static_cast<std::size_t>(std::min<off_t>(count - done, kCopyChunk));
 		ssize_t n = copy_file_range(r->fd, nullptr, fileno(g_outfp), nullptr, want, 0);
 		if (n <= 0)
 			break;
-		at += n;
+		done += n;
 	}
-	return at;
+	return done;
 }
 
-// Writes the rest of the file after the consumed bytes unchanged: in the
-// kernel where it can, else through the block.
-int CopyRest(Reader *r)
+// Writes the input unchanged from the consumed bytes up to file offset limit
+// of its text, or to its end: in the kernel where it can, else through the
+// block.
+int CopyUpTo(Reader *r, off_t limit)
 {
-	if (!FlushRun(r, r->end))
-		return 0;
-	r->pos = r->keep = r->end = 0;
-	if (r->eof)
-		return 1;
-	if (!r->gz)
-		CopyInKernel(r, std::numeric_limits<off_t>::max());
-	for (;;) {
-		ssize_t n = ReadText(r, r->block, kBlockSize);
-		if (n == 0)
-			break;
-		if (n < 0)
-			return ReadError(r->path);
-		if (!WriteOut(r->block, static_cast<std::size_t>(n)))
+	r->copy = true;
+	if (r->pos == r->end) {
+		if (!FlushRun(r, r->end))
+			return 0;
+		r->base += static_cast<off_t>(r->end);
+		r->pos = r->keep = r->end = 0;
+		r->base += CopyInKernel(r, limit - r->base);
+	}
+	while (r->base + static_cast<off_t>(r->end) < limit && !r->eof) {
+		r->pos = r->end;
+		if (!Refill(r))
 			return 0;
 	}
-	r->eof = true;
-	return 1;
+	r->pos = static_cast<std::size_t>(std::min(limit - r->base, static_cast<off_t>(r->end)));
+	return FlushRun(r, r->pos);
 }
 
 bool SameFile(const struct stat &a, FILE *fp)
@@ -450,18 +448,7 @@ bool AnchorFound()
 
 int CopyThroughAnchor()
 {
-	Reader *r = &g_inReader;
-	if (!r->gz && r->end == 0)
-		r->base = CopyInKernel(r, g_anchorEnd);
-	r->copy = true;
-	while (r->base + static_cast<off_t>(r->end) < g_anchorEnd && !r->eof) {
-		r->pos = r->end;
-		if (!Refill(r))
-			return 0;
-	}
-	r->pos = static_cast<std::size_t>(
-	        std::min(g_anchorEnd - r->base, static_cast<off_t>(r->end)));
-	return FlushRun(r, r->pos);
+	return CopyUpTo(&g_inReader, g_anchorEnd);
 }
 
 int RewindInput()
@@ -558,7 +545,9 @@ int CloseOutput()
 
 int FinishOutput()
 {
-	if (!CopyRest(&g_inReader)) {
+	// The rest of the block is consumed: all of it is owed to the output.
+	g_inReader.pos = g_inReader.end;
+	if (!CopyUpTo(&g_inReader, std::numeric_limits<off_t>::max())) {
 		DiscardOutput();
 		return 0;
 	}
