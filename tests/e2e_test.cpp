@@ -1,6 +1,8 @@
 // End-to-end table: each row runs the built binary in a fresh folder with a
 // chosen argv (argv[0] included) and compares its stdout, its exit status,
 // that stderr stays empty, and every file of the folder afterwards.
+#include "gzip_text.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -9,7 +11,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -236,25 +237,6 @@ const std::string kSecondWriter =
         "exec 3>f && cat big.ppd >&3 && while [ ! -s out.ppd ]; do sleep 0.01; done && "
         "{ \"$PPDEDIT\" /R in.ppd out.ppd p.txt B5 > second.txt 3>&- & } && sleep 0.3 && "
         "echo '*% more input' >&3 && exec 3>&- && wait";
-
-// A gzip stream of text as the tool writes one: zlib's default level, no
-// file name, time stamp 0.
-std::string Gzip(const std::string &text)
-{
-	z_stream z = {};
-	if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-		std::abort();
-	std::string out(deflateBound(&z, text.size()), '\0');
-	z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-	z.avail_in = static_cast<uInt>(text.size());
-	z.next_out = reinterpret_cast<Bytef *>(out.data());
-	z.avail_out = static_cast<uInt>(out.size());
-	if (deflate(&z, Z_FINISH) != Z_STREAM_END)
-		std::abort();
-	out.resize(z.total_out);
-	deflateEnd(&z);
-	return out;
-}
 
 Case Gz(const char *name, Files files, std::vector<std::string> args, std::string out,
         Files changed, std::string after = "")

@@ -4,6 +4,8 @@
 // give. Built with src/main.cpp, whose main is renamed PpdeditMain. Some
 // runs take the input gzip-compressed: the output must then be compressed
 // too, and its text must pass the same checks.
+#include "../gzip_text.h"
+
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -12,7 +14,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-#include <zlib.h>
 
 int PpdeditMain(int argc, char *argv[]);
 
@@ -35,43 +36,6 @@ std::string Read(const std::string &path)
 {
 	std::ifstream in(path, std::ios::binary);
 	return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Compresses or decompresses a whole gzip stream (windowBits 15 + 16).
-std::string Gzip(const std::string &text)
-{
-	z_stream z = {};
-	Check(deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) == Z_OK);
-	std::string out(deflateBound(&z, text.size()), '\0');
-	z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-	z.avail_in = static_cast<uInt>(text.size());
-	z.next_out = reinterpret_cast<Bytef *>(out.data());
-	z.avail_out = static_cast<uInt>(out.size());
-	Check(deflate(&z, Z_FINISH) == Z_STREAM_END);
-	out.resize(z.total_out);
-	deflateEnd(&z);
-	return out;
-}
-
-std::string Gunzip(const std::string &packed)
-{
-	z_stream z = {};
-	Check(inflateInit2(&z, 31) == Z_OK);
-	z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
-	z.avail_in = static_cast<uInt>(packed.size());
-	std::string out;
-	char buf[65536];
-	int rc;
-	do {
-		z.next_out = reinterpret_cast<Bytef *>(buf);
-		z.avail_out = sizeof buf;
-		rc = inflate(&z, Z_NO_FLUSH);
-		Check(rc == Z_OK || rc == Z_STREAM_END);
-		out.append(buf, sizeof buf - z.avail_out);
-	} while (rc != Z_STREAM_END);
-	Check(z.avail_in == 0);
-	inflateEnd(&z);
-	return out;
 }
 
 // A line that no piece of the input can equal: made of a byte it lacks.
