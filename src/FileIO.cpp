@@ -1,5 +1,5 @@
-// ppdedit's I/O layer: blocks, pieces, the output's opening, locking and
-// emptying, the kernel copy, and the process's descriptors and signals.
+// ppdedit's I/O layer: blocks, pieces, the kernel copy, and the output's
+// writing; Output.cpp opens, replaces and empties the output file.
 //
 // A "piece" is a line of at most kPieceMax bytes: a longer line is handed
 // out as several pieces. Every input byte that the engines do not replace
@@ -7,19 +7,24 @@
 //
 // An input that starts with the gzip magic is read decompressed, and its
 // output is written compressed; the engines see only the text.
+//
+// An edit in place writes nothing until its first change: what it has
+// passed over so far is the input's own text, which the new file then
+// starts with, copied in the kernel. An edit that changes nothing makes no
+// file at all.
 #include "FileIO.h"
 
 #include "FindText.h"
 #include "Gzip.h"
-#include "PPD.h"
+#include "Lines.h"
+#include "Output.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <sys/file.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,8 +38,6 @@ constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
 // What is read of a pipe to see whether it is compressed: it cannot be read
 // again, so these bytes are kept for the reader.
 constexpr std::size_t kLookAhead = 64 * 1024;
-// The signals that end a run from outside: each empties the output first.
-constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGTERM};
 
 // A file read in blocks. Bytes before pos are consumed; when copy is set,
 // the consumed bytes from keep on are still owed to the output and are
@@ -66,21 +69,36 @@ struct Needle {
 
 Reader g_inReader;
 Reader g_paraReader;
+// The input's status when it was first opened: a second pass must find the
+// same file. The parameter file's, to tell the output from it.
+struct stat g_inStat;
+struct stat g_paraStat;
 // Where the first input piece equal to the anchor ends, found by the marker
 // check, and whether there is one.
 off_t g_anchorEnd;
 bool g_anchorFound;
 
+// What becomes of the output: none yet; pending, for an edit in place that
+// has not changed anything yet (nothing is made); or written to g_outFd.
+enum OutputState { kNoOutput, kPending, kWriting };
+OutputState g_outState;
+FILE **g_outStream;
+int g_outFd = -1;
 // Whether the output is written compressed, as the input is.
 bool g_gzOutput;
+// An edit in place: its output replaces the input, and only when changed.
+bool g_replacesInput;
+bool g_dryRun;
+// Whether anything differing from the input was written, and the input's
+// text offset up to which the output is the input's own text.
+bool g_changed;
+off_t g_same;
+// The text before g_same is no longer in the block of a compressed input.
+bool g_prefixLost;
 
-// The regular output that a failure or a signal must empty, or -1: set once
-// the output is claimed, cleared once it is closed or emptied.
-volatile sig_atomic_t g_discardFd = -1;
-
-void StartReader(Reader *r, FILE *fp, const char *path)
+void StartReader(Reader *r, int fd, const char *path)
 {
-	r->fd = fileno(fp);
+	r->fd = fd;
 	r->path = path;
 	r->copy = false;
 	r->eof = false;
@@ -126,54 +144,120 @@ int LookAhead(Reader *r)
 	return 1;
 }
 
-// Starts reading the input from its first byte, decompressed when it starts
-// with the gzip magic. A file is looked at in place; a pipe through the
-// first bytes read, which the reader then keeps.
-int StartInput(Reader *r)
+// Reads a file's first two bytes where they stand, through short reads:
+// the count, or -1 on an error (errno says which).
+ssize_t ReadMagic(int fd, char *magic)
 {
-	StartReader(r, g_infp, g_szPathName[kPathInput]);
-	char magic[2];
-	ssize_t n = pread(r->fd, magic, sizeof magic, 0);
-	if (n < 0 && errno == ESPIPE) {
-		if (!LookAhead(r))
-			return 0;
-		if (!GzipMagic(r->block, r->end))
-			return 1;
-		r->gz = true;
-		std::size_t ahead = r->end;
-		r->end = 0;
-		return GzipStartInput(r->fd, r->block, ahead) || ReadError(r->path);
+	ssize_t got = 0;
+	while (got < 2) {
+		ssize_t n = pread(fd, magic + got, static_cast<std::size_t>(2 - got), got);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return n < 0 ? -1 : got;
+		got += n;
 	}
-	r->gz = n > 0 && GzipMagic(magic, static_cast<std::size_t>(n));
-	return !r->gz || GzipStartInput(r->fd, nullptr, 0) || ReadError(r->path);
+	return got;
 }
 
-int WriteError()
+// Starts reading a pipe: its first bytes, read to tell whether it is
+// compressed, stay in the block.
+int StartPipe(Reader *r)
 {
-	printf("[ERROR] %s can not write.\n", g_szPathName[kPathOutput]);
-	return 0;
+	if (!LookAhead(r))
+		return 0;
+	if (!GzipMagic(r->block, r->end))
+		return 1;
+	r->gz = true;
+	std::size_t ahead = r->end;
+	r->end = 0;
+	return GzipStartInput(r->fd, r->block, ahead) || ReadError(r->path);
 }
 
-// Writes the owed bytes of the block up to offset upto.
+// Starts reading the input from its first byte, decompressed when it starts
+// with the gzip magic.
+int StartInput(Reader *r, int fd, const char *path)
+{
+	StartReader(r, fd, path);
+	char magic[2];
+	ssize_t n = ReadMagic(r->fd, magic);
+	if (n < 0 && errno == ESPIPE)
+		return StartPipe(r);
+	if (n < 0)
+		return ReadError(path);
+	r->gz = GzipMagic(magic, static_cast<std::size_t>(n));
+	return !r->gz || GzipStartInput(r->fd, nullptr, 0) || ReadError(path);
+}
+
+// Writes n bytes of output text to the output's file, compressed when the
+// input was.
+int Emit(const char *p, std::size_t n)
+{
+	if (g_gzOutput)
+		return GzipWrite(p, n) || OutputWriteError();
+	while (n > 0) {
+		ssize_t w = write(g_outFd, p, n);
+		if (w < 0 && errno == EINTR)
+			continue;
+		if (w <= 0)
+			return OutputWriteError();
+		p += w;
+		n -= static_cast<std::size_t>(w);
+	}
+	return 1;
+}
+
+// Writes the owed bytes of the block up to offset upto. They are the
+// input's own text, which an edit in place that has changed nothing yet
+// need not write.
 int FlushRun(Reader *r, std::size_t upto)
 {
-	if (r->copy && upto > r->keep && !WriteOut(r->block + r->keep, upto - r->keep))
+	if (r->copy && upto > r->keep && g_outState == kWriting &&
+	    !Emit(r->block + r->keep, upto - r->keep))
 		return 0;
+	if (r->copy)
+		g_same = r->base + static_cast<off_t>(upto);
 	r->keep = upto;
 	return 1;
 }
 
-// Moves the unconsumed bytes to the block's start and reads more after them.
-int Refill(Reader *r)
+int StartWriting(int fd);
+int CopyPrefix(off_t n);
+
+// Before the block lets go of bytes that an edit in place may yet have to
+// write: for a compressed input they cannot be had again, so its new file
+// is made now, and dropped at the end if nothing changed. When it cannot be
+// made, a change will say why.
+int KeepPrefix(Reader *r)
 {
-	if (!FlushRun(r, r->pos))
+	if (g_outState != kPending || !r->copy || !r->gz || g_dryRun || r->pos == 0 || g_prefixLost)
+		return 1;
+	int fd = OpenReplacement(false);
+	g_prefixLost = fd < 0;
+	return fd < 0 || (StartWriting(fd) && CopyPrefix(g_same));
+}
+
+// Moves the unconsumed bytes to the block's start, once the bytes owed
+// before them are written.
+int Compact(Reader *r)
+{
+	if (!KeepPrefix(r) || !FlushRun(r, r->pos))
 		return 0;
 	std::size_t rest = r->end - r->pos;
 	memmove(r->block, r->block + r->pos, rest);
 	r->base += static_cast<off_t>(r->pos);
-	r->fills++;
 	r->pos = r->keep = 0;
 	r->end = rest;
+	return 1;
+}
+
+// Reads more of the file after the block's bytes, moving them to its start
+// first when the room after them could not hold a whole piece.
+int Refill(Reader *r)
+{
+	if (kBlockSize - r->end < kPieceMax && !Compact(r))
+		return 0;
+	r->fills++;
 	ssize_t n = ReadText(r, r->block + r->end, kBlockSize - r->end);
 	if (n < 0)
 		return ReadError(r->path);
@@ -252,6 +336,14 @@ int NextCandidate(Reader *r, Needle *a, Needle *b, Piece *piece)
 	return NextPiece(r, piece);
 }
 
+// Whether a file's status shows the same file, unchanged: its inode, size
+// and modification time.
+bool SameVersion(const struct stat &a, const struct stat &b)
+{
+	return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+	       a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 // Whether the kernel should copy the rest of the input. It beats read and
 // write only while input and output offsets stand at the same place in
 // their pages: shifted by an edit, its copy makes the output much slower to
@@ -263,24 +355,50 @@ bool KernelCopyPays(int in, int out)
 	return i >= 0 && o >= 0 && (o - i) % getpagesize() == 0;
 }
 
+// Passes over up to count bytes of a plain input without reading them, for
+// an edit in place that has changed nothing yet: they are the input's own
+// text, which a change copies from the file. Returns how many it passed.
+off_t SkipInKernel(Reader *r, off_t count)
+{
+	off_t at = lseek(r->fd, 0, SEEK_CUR);
+	off_t end = lseek(r->fd, 0, SEEK_END);
+	off_t to = at >= 0 && end >= at ? at + std::min(count, end - at) : at;
+	if (at < 0 || lseek(r->fd, to, SEEK_SET) != to)
+		return 0;
+	return to - at;
+}
+
 // Copies up to count bytes of the input from its current offset in the
 // kernel, when that pays, and returns how many it copied. The copy stops at
 // the end or at any error; the plain copy that follows it confirms the end,
 // and names a real error with the file it belongs to.
 off_t CopyInKernel(Reader *r, off_t count)
 {
-	if (r->gz || !KernelCopyPays(r->fd, fileno(g_outfp)))
+	if (g_outState == kPending)
+		return r->gz ? 0 : SkipInKernel(r, count);
+	if (r->gz || !KernelCopyPays(r->fd, g_outFd))
 		return 0;
 	off_t done = 0;
 	while (done < count) {
 		std::size_t want =
 		        static_cast<std::size_t>(std::min<off_t>(count - done, kCopyChunk));
-		ssize_t n = copy_file_range(r->fd, nullptr, fileno(g_outfp), nullptr, want, 0);
+		ssize_t n = copy_file_range(r->fd, nullptr, g_outFd, nullptr, want, 0);
 		if (n <= 0)
 			break;
 		done += n;
 	}
 	return done;
+}
+
+// Lets go of a block whose bytes are all consumed, once what it owes is
+// written.
+int EmptyBlock(Reader *r)
+{
+	if (!KeepPrefix(r) || !FlushRun(r, r->end))
+		return 0;
+	r->base += static_cast<off_t>(r->end);
+	r->pos = r->keep = r->end = 0;
+	return 1;
 }
 
 // Writes the input unchanged from the consumed bytes up to file offset limit
@@ -290,10 +408,8 @@ int CopyUpTo(Reader *r, off_t limit)
 {
 	r->copy = true;
 	if (r->pos == r->end) {
-		if (!FlushRun(r, r->end))
+		if (!EmptyBlock(r))
 			return 0;
-		r->base += static_cast<off_t>(r->end);
-		r->pos = r->keep = r->end = 0;
 		r->base += CopyInKernel(r, limit - r->base);
 	}
 	while (r->base + static_cast<off_t>(r->end) < limit && !r->eof) {
@@ -305,104 +421,127 @@ int CopyUpTo(Reader *r, off_t limit)
 	return FlushRun(r, r->pos);
 }
 
-bool SameFile(const struct stat &a, FILE *fp)
+// Starts writing the output on fd, through *g_outStream for the run
+// context. On failure the output is discarded.
+int StartWriting(int fd)
 {
-	struct stat b;
-	return fstat(fileno(fp), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Refuses an output descriptor that reaches the open input or parameter
-// file, whatever name it was opened by (a link, /dev/fd/N, /proc/self/fd/N):
-// emptying it would destroy what is being read.
-int CheckOutputDescriptor(int fd)
-{
-	struct stat st;
-	if (fstat(fd, &st) == 0 && !SameFile(st, g_infp) && !SameFile(st, g_parafp))
+	g_gzOutput = g_inReader.gz;
+	g_outFd = fd;
+	g_outState = kWriting;
+	*g_outStream = fdopen(fd, "wb");
+	if (!*g_outStream)
+		close(fd);
+	if (*g_outStream && (!g_gzOutput || GzipStartOutput(fd)))
 		return 1;
-	printf("[ERROR] %s can not be both read and written.\n", g_szPathName[kPathOutput]);
-	return 0;
+	DiscardOutput();
+	return OutputNotCreated();
 }
 
-// Waits for any other run that writes the same output to finish, so that two
-// runs never interleave. A file system without locks still gets its output.
-void LockOutput(int fd)
+// Copies the input's first n bytes of text, all unchanged so far, to the
+// new file of an edit in place: from the file, in the kernel, or for a
+// compressed input from the block, which still holds them.
+int CopyPrefix(off_t n)
 {
-	while (flock(fd, LOCK_EX) != 0 && errno == EINTR)
-		;
-}
-
-// Empties a regular output, locked first; other outputs (a FIFO, a device)
-// are written as they are. An empty output is not truncated: on ext4 a
-// truncation to zero makes the close flush the file, which for a new file
-// would cost more than writing it.
-int ClaimOutput(int fd)
-{
-	struct stat st;
-	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-		return 1;
-	LockOutput(fd);
-	if (fstat(fd, &st) == 0 && st.st_size > 0 && ftruncate(fd, 0) != 0) {
-		printf("[ERROR] %s don't created.\n", g_szPathName[kPathOutput]);
-		return 0;
+	Reader *r = &g_inReader;
+	if (r->gz)
+		return Emit(r->block, static_cast<std::size_t>(n));
+	off_t at = 0;
+	while (at < n) {
+		std::size_t want = static_cast<std::size_t>(std::min<off_t>(n - at, kCopyChunk));
+		ssize_t got = copy_file_range(r->fd, &at, g_outFd, nullptr, want, 0);
+		if (got <= 0 && sendfile(g_outFd, r->fd, &at, want) <= 0)
+			return OutputWriteError();
 	}
-	g_discardFd = fd;
 	return 1;
 }
 
-// Empties the output that the run has opened, then ends the run by the same
-// signal, so that its caller sees it was interrupted. Async-signal-safe.
-void EndBySignal(int sig)
+// Makes the new file of an edit in place and gives it the input's text that
+// the edit has passed over so far.
+int MakeReplacement()
 {
-	if (g_discardFd >= 0) {
-		int rc = ftruncate(g_discardFd, 0);
-		(void)rc;
+	int fd = OpenReplacement(true);
+	if (fd < 0)
+		return 0;
+	if (g_prefixLost) {
+		close(fd);
+		DiscardOutputFile();
+		return OutputWriteError();
 	}
-	signal(sig, SIG_DFL);
-	raise(sig);
+	return StartWriting(fd) && CopyPrefix(g_same);
 }
 
-// Makes descriptors 0, 1 and 2 open, on /dev/null when they were closed:
-// else the files of the run could land on them, and a message in a file.
-void OpenStandardDescriptors()
+// Notes that the output is about to differ from the input: an edit in place
+// then makes its new file, or in a dry run checks that it could.
+int NoteChange()
 {
-	for (int fd = 0; fd <= 2; fd++) {
-		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-			continue;
-		if (open("/dev/null", O_RDWR) != fd)
-			_exit(127);
-	}
+	if (g_changed)
+		return 1;
+	g_changed = true;
+	if (g_outState != kPending)
+		return 1;
+	return g_dryRun ? CheckReplaceable() : MakeReplacement();
 }
 
-// A write to a closed pipe or past the file size limit fails and is reported
-// like any write error, instead of killing the run without a word. Signals
-// that end the run empty the output first; one that the caller ignores
-// (nohup, a background job) stays ignored.
-void SetSignalActions()
+// Writes the block's owed bytes before the piece just taken, and drops that
+// piece: it is replaced by what is written next.
+int DropPiece(const Piece &piece)
 {
-	signal(SIGPIPE, SIG_IGN);
-	signal(SIGXFSZ, SIG_IGN);
-	struct sigaction sa = {};
-	sa.sa_handler = EndBySignal;
-	sigfillset(&sa.sa_mask);
-	for (int sig : kEndingSignals) {
-		struct sigaction old;
-		if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-			sigaction(sig, &sa, nullptr);
+	if (!FlushRun(&g_inReader, g_inReader.pos - piece.len))
+		return 0;
+	g_inReader.keep = g_inReader.pos;
+	return 1;
+}
+
+// Ends the output's stream and closes it, then puts the output in place.
+// An edit in place that made its file but changed nothing drops it.
+int CloseOutput()
+{
+	bool ok = !g_gzOutput || GzipFinish();
+	if (g_replacesInput && !g_changed) {
+		DiscardOutput();
+		return ok ? 1 : OutputWriteError();
 	}
+	ok = SyncOutputFile(g_outFd) && ok;
+	ok = fclose(*g_outStream) == 0 && ok;
+	*g_outStream = nullptr;
+	g_outFd = -1;
+	g_outState = kNoOutput;
+	if (!ok) {
+		DiscardOutputFile();
+		return OutputWriteError();
+	}
+	return CommitOutputFile();
+}
+
+// Ends an edit in place that has changed nothing: no file is made. The rest
+// of a compressed input is still read, so that a corrupt stream fails as it
+// does in a copy; a plain one has nothing to prove.
+int PassRest()
+{
+	Reader *r = &g_inReader;
+	g_outState = kNoOutput;
+	r->copy = false;
+	while (r->gz && !r->eof) {
+		r->pos = r->end;
+		if (!Refill(r))
+			return 0;
+	}
+	return 1;
 }
 
 } // namespace
 
-void PrepareProcess()
+int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath)
 {
-	OpenStandardDescriptors();
-	SetSignalActions();
-}
-
-int StartReaders()
-{
-	StartReader(&g_paraReader, g_parafp, g_szPathName[kPathPara]);
-	return StartInput(&g_inReader);
+	g_outState = kNoOutput;
+	g_replacesInput = g_changed = g_prefixLost = false;
+	g_same = 0;
+	if (fstat(fileno(para), &g_paraStat) != 0)
+		return ReadError(paraPath);
+	if (fstat(fileno(in), &g_inStat) != 0)
+		return ReadError(inPath);
+	StartReader(&g_paraReader, fileno(para), paraPath);
+	return StartInput(&g_inReader, fileno(in), inPath);
 }
 
 int NextParaPiece(Piece *piece)
@@ -453,9 +592,12 @@ int CopyThroughAnchor()
 
 int RewindInput()
 {
-	if (lseek(g_inReader.fd, 0, SEEK_SET) != 0)
-		return ReadError(g_szPathName[kPathInput]);
-	return StartInput(&g_inReader);
+	Reader *r = &g_inReader;
+	struct stat now;
+	if (fstat(r->fd, &now) != 0 || !SameVersion(now, g_inStat) ||
+	    lseek(r->fd, 0, SEEK_SET) != 0)
+		return ReadError(r->path);
+	return StartInput(r, r->fd, r->path);
 }
 
 void CopyInput()
@@ -463,88 +605,43 @@ void CopyInput()
 	g_inReader.copy = true;
 }
 
-int OpenOutput()
+int OpenOutput(FILE **stream, const char *path)
 {
-	const char *path = g_szPathName[kPathOutput];
-	// Not truncated on opening: the output may yet prove to be an input.
-	int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-	if (fd < 0) {
-		printf("[ERROR] %s don't created.\n", path);
+	g_outStream = stream;
+	int fd = OpenOutputFile(path, g_inStat, g_paraStat);
+	return fd >= 0 && StartWriting(fd);
+}
+
+int ReplaceInputWhenChanged(FILE **stream, const char *path, bool dryRun, bool sync)
+{
+	g_outStream = stream;
+	g_replacesInput = true;
+	g_dryRun = dryRun;
+	SyncOutput(sync);
+	if (!ReplaceLater(g_inReader.fd, path, g_inStat, g_paraStat))
 		return 0;
-	}
-	if (!CheckOutputDescriptor(fd) || !ClaimOutput(fd)) {
-		close(fd);
-		return 0;
-	}
-	g_gzOutput = g_inReader.gz;
-	g_outfp = fdopen(fd, "wb");
-	if (g_outfp && (!g_gzOutput || GzipStartOutput(fd)))
-		return 1;
-	if (!g_outfp)
-		close(fd);
-	g_discardFd = -1; // nothing was written; the descriptor is going
-	printf("[ERROR] %s don't created.\n", path);
-	return 0;
+	g_outState = kPending;
+	return 1;
 }
 
 int WriteOut(const char *p, std::size_t n)
 {
-	if (g_gzOutput)
-		return GzipWrite(p, n) || WriteError();
-	int fd = fileno(g_outfp);
-	while (n > 0) {
-		ssize_t w = write(fd, p, n);
-		if (w < 0 && errno == EINTR)
-			continue;
-		if (w <= 0)
-			return WriteError();
-		p += w;
-		n -= static_cast<std::size_t>(w);
-	}
-	return 1;
+	if (n == 0)
+		return 1;
+	return NoteChange() && (g_outState != kWriting || Emit(p, n));
 }
 
-int DropPiece(const Piece &piece)
+int ReplacePiece(const Piece &piece, const char *p, std::size_t n)
 {
-	if (!FlushRun(&g_inReader, g_inReader.pos - piece.len))
-		return 0;
-	g_inReader.keep = g_inReader.pos;
-	return 1;
+	if (n == piece.len && memcmp(p, piece.text, n) == 0)
+		return 1;
+	return NoteChange() && DropPiece(piece) && (g_outState != kWriting || Emit(p, n));
 }
-
-void DiscardOutput()
-{
-	if (g_discardFd >= 0) {
-		int rc = ftruncate(g_discardFd, 0);
-		(void)rc;
-	}
-	g_discardFd = -1;
-}
-
-namespace {
-
-// Ends a compressed output's stream and closes the output. A failure is a
-// failed write, and empties a regular output through a second descriptor,
-// which also keeps the lock till then.
-int CloseOutput()
-{
-	bool ok = !g_gzOutput || GzipFinish();
-	int keep = g_discardFd >= 0 ? dup(g_discardFd) : -1;
-	ok = fclose(g_outfp) == 0 && ok;
-	g_outfp = nullptr;
-	g_discardFd = keep;
-	if (!ok)
-		DiscardOutput();
-	g_discardFd = -1;
-	if (keep >= 0)
-		close(keep);
-	return ok ? 1 : WriteError();
-}
-
-} // namespace
 
 int FinishOutput()
 {
+	if (g_outState == kPending)
+		return PassRest();
 	// The rest of the block is consumed: all of it is owed to the output.
 	g_inReader.pos = g_inReader.end;
 	if (!CopyUpTo(&g_inReader, std::numeric_limits<off_t>::max())) {
@@ -552,4 +649,21 @@ int FinishOutput()
 		return 0;
 	}
 	return CloseOutput();
+}
+
+void DiscardOutput()
+{
+	if (g_outState == kWriting && *g_outStream) {
+		fclose(*g_outStream);
+		*g_outStream = nullptr;
+	}
+	g_outFd = -1;
+	if (g_outState != kNoOutput)
+		DiscardOutputFile();
+	g_outState = kNoOutput;
+}
+
+bool InputChanged()
+{
+	return g_changed;
 }

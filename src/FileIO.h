@@ -1,9 +1,9 @@
 // ppdedit's I/O layer: the only code that handles descriptors. It reads files
 // in blocks (decompressing a gzip input, through Gzip.cpp) and hands out line
 // pieces, finds the pieces equal to a given line, writes the output in runs
-// (compressed when the input was), copies in the kernel, opens, locks and
-// empties the output, and guards the process's descriptors and signals. The
-// engines in PPD.cpp see pieces and lines, never a descriptor.
+// (compressed when the input was), and copies in the kernel; Output.cpp
+// opens, replaces or empties the output file. The engines in PPD.cpp see
+// pieces and lines, never a descriptor.
 #ifndef FILEIO_H
 #define FILEIO_H
 
@@ -16,13 +16,10 @@ struct Piece {
 	std::size_t len;
 };
 
-// Opens standard descriptors that are closed and sets the signal actions,
-// before the run opens any file.
-void PrepareProcess();
-
 // Starts reading the open input and parameter file from their start; an
-// input that starts with the gzip magic is read decompressed. 0 on failure.
-[[nodiscard]] int StartReaders();
+// input that starts with the gzip magic is read decompressed. The names are
+// for messages. 0 on failure.
+[[nodiscard]] int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath);
 // Takes the parameter file's next line piece: it ends after its LF, after
 // kPieceMax bytes, or at the end of the file. 1 for a piece, 0 at the end,
 // -1 on a read error.
@@ -39,23 +36,32 @@ void PrepareProcess();
 bool AnchorFound();
 // Writes the input, from its start, up to the end of the anchor's piece.
 [[nodiscard]] int CopyThroughAnchor();
-// Starts the input again from its first byte; 0 when it cannot be.
+// Starts the input again from its first byte; 0 when it cannot be, or when
+// the file has changed since it was first read.
 [[nodiscard]] int RewindInput();
 // From now on, input bytes consumed are owed to the output.
 void CopyInput();
 
-// Opens the output: created, or emptied once it is known to be neither the
-// input nor the parameter file, and locked against a second writer.
-[[nodiscard]] int OpenOutput();
+// Opens the output named path, and sets *stream to it until the output is
+// finished or discarded. 0 on failure.
+[[nodiscard]] int OpenOutput(FILE **stream, const char *path);
+// Instead of an output, the edit replaces its input, named path, but only
+// once it writes a byte that differs: until then nothing is made. In a dry
+// run nothing is ever made; with sync the new file reaches the disk before
+// it is reported done. *stream is set once the new file is made.
+[[nodiscard]] int ReplaceInputWhenChanged(FILE **stream, const char *path, bool dryRun, bool sync);
 // Writes n bytes to the output.
 [[nodiscard]] int WriteOut(const char *p, std::size_t n);
-// Writes the input bytes owed before the piece just taken, and drops that
-// piece: it is replaced by what is written next.
-[[nodiscard]] int DropPiece(const Piece &piece);
-// Copies the rest of the input, closes the output: the end of every edit
-// that succeeds. On failure the output is emptied.
+// Writes n bytes in place of the input piece just taken; bytes equal to the
+// piece's leave it as a copy.
+[[nodiscard]] int ReplacePiece(const Piece &piece, const char *p, std::size_t n);
+// Copies the rest of the input and puts the output in place: the end of
+// every edit that succeeds. On failure the output is discarded.
 [[nodiscard]] int FinishOutput();
-// Empties a regular output after a failure, so no partial copy survives.
+// Undoes the output after a failure, so that no partial copy survives, and
+// closes its stream; safe to call again.
 void DiscardOutput();
+// Whether the edit has written anything that differs from its input.
+bool InputChanged();
 
 #endif

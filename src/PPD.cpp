@@ -15,9 +15,12 @@
 #include "PPD.h"
 
 #include "FileIO.h"
+#include "Output.h"
 
+#include <climits>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 int g_nMode;
 char g_szPathName[kPathCount][kPathMax];
@@ -37,6 +40,12 @@ enum { kParaNul = -2, kParaError = -1, kParaEnd = 0, kParaLine = 1 };
 // input finds both; reported by Add when it is missing or not text.
 char g_anchor[kLineMax];
 int g_anchorRead;
+
+// An edit in place: its output replaces its input, and only when changed.
+bool g_inPlace;
+int g_inPlaceOptions;
+// Whether the marker check refused the input.
+bool g_marked;
 
 // Takes the next parameter-file line into line as text, and says what it
 // gave; only a read error is reported here.
@@ -79,15 +88,20 @@ int ReadRequiredParaLine(char *line)
 	return ParaLineResult(TakeParaLine(line), true) > 0;
 }
 
+// Fills a parameter-file line's placeholders.
+int Fill(char *line, int count, char *const parameters[])
+{
+	if (ExpandParameters(line, kLineMax, count, parameters))
+		return 1;
+	printf("[ERROR] %s has a line too long after filling in parameters.\n",
+	       g_szPathName[kPathPara]);
+	return 0;
+}
+
 // Fills a parameter-file line's placeholders and writes it out.
 int WriteFilled(char *line, int count, char *const parameters[])
 {
-	if (!ExpandParameters(line, kLineMax, count, parameters)) {
-		printf("[ERROR] %s has a line too long after filling in parameters.\n",
-		       g_szPathName[kPathPara]);
-		return 0;
-	}
-	return WriteOut(line, strlen(line));
+	return Fill(line, count, parameters) && WriteOut(line, strlen(line));
 }
 
 // Writes every remaining parameter-file line, filled.
@@ -101,16 +115,16 @@ int WriteTemplate(int count, char *const parameters[])
 	return got == 0;
 }
 
-// Writes a filled replacement line in place of the input piece just taken.
+// Fills a parameter-file line's placeholders and writes it in place of the
+// input piece just taken.
 int WriteInstead(const Piece &piece, char *line, int count, char *const parameters[])
 {
-	return DropPiece(piece) && WriteFilled(line, count, parameters);
+	return Fill(line, count, parameters) && ReplacePiece(piece, line, strlen(line));
 }
 
-// Ends a failed edit: the output emptied, the run context closed.
+// Ends a failed edit: the output undone, the run context closed.
 int Abandon()
 {
-	DiscardOutput();
 	Uninitialize();
 	return 0;
 }
@@ -140,13 +154,26 @@ int StorePaths(char *const names[])
 	int ok = 1;
 	for (int i = 0; i < kPathCount; i++) {
 		if (strlen(names[i]) >= kPathMax) {
-			printf("[ERROR] %s is too long.\n", names[i]);
+			// In place, the output is the input: one name, one message.
+			if (!g_inPlace || i != kPathOutput)
+				printf("[ERROR] %s is too long.\n", names[i]);
 			ok = 0;
 		} else {
 			strcpy(g_szPathName[i], names[i]);
 		}
 	}
 	return ok;
+}
+
+// Opens the output: the named file, or for an edit in place a new file that
+// replaces the input once the edit changes it.
+int OpenRunOutput()
+{
+	const char *output = g_szPathName[kPathOutput];
+	if (!g_inPlace)
+		return OpenOutput(&g_outfp, output);
+	return ReplaceInputWhenChanged(&g_outfp, output, g_inPlaceOptions & kDryRun,
+	                               g_inPlaceOptions & kSync);
 }
 
 bool SameFile(const struct stat &a, const char *path)
@@ -170,16 +197,43 @@ int CheckOutputDistinct()
 	return 1;
 }
 
+// Opens a file to be edited in place: a regular file only (a FIFO would
+// block, or lose what it holds to this run), locked against a second edit.
+// 0 when it is missing, -1 when refused (said).
+int OpenInPlace(FILE **fp, const char *path)
+{
+	int fd = OpenFileToReplace(path);
+	if (fd == -2)
+		return -1;
+	*fp = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+	if (fd >= 0 && !*fp)
+		close(fd);
+	return *fp != nullptr;
+}
+
 // Opens the input and the parameter file, reporting each that fails.
 int OpenInputs()
 {
-	g_infp = fopen(g_szPathName[kPathInput], "rb");
-	g_parafp = fopen(g_szPathName[kPathPara], "rb");
+	int in = 1;
+	if (g_inPlace)
+		in = OpenInPlace(&g_infp, g_szPathName[kPathInput]);
+	else
+		g_infp = fopen(g_szPathName[kPathInput], "rb");
+	g_parafp = in >= 0 ? fopen(g_szPathName[kPathPara], "rb") : nullptr;
+	if (in < 0)
+		return 0;
 	if (!g_infp)
 		printf("[ERROR] %s is not found.\n", g_szPathName[kPathInput]);
 	if (!g_parafp)
 		printf("[ERROR] %s is not found.\n", g_szPathName[kPathPara]);
 	return g_infp && g_parafp;
+}
+
+// Opens the run's input and parameter file and starts reading them.
+int OpenReaders()
+{
+	return OpenInputs() &&
+	       StartReaders(g_infp, g_szPathName[kPathInput], g_parafp, g_szPathName[kPathPara]);
 }
 
 } // namespace
@@ -205,14 +259,17 @@ int Initialize(char *argv[])
 {
 	PrepareProcess();
 	g_nMode = strcmp(argv[1], "/R") == 0 ? 1 : 0;
-	if (!StorePaths(argv + 1 + g_nMode) || !CheckOutputDistinct() || !OpenInputs())
+	if (!StorePaths(argv + 1 + g_nMode) || (!g_inPlace && !CheckOutputDistinct()) ||
+	    !OpenReaders())
 		return 0;
-	return StartReaders() && (g_nMode == 0 || OpenOutput());
+	return g_nMode == 0 || OpenRunOutput();
 }
 
-// Closes whichever of the three streams are open; safe to call again.
+// Closes whichever of the three streams are open, undoing an output that is
+// not finished; safe to call again.
 void Uninitialize()
 {
+	DiscardOutput();
 	CloseStream(&g_infp);
 	CloseStream(&g_outfp);
 	CloseStream(&g_parafp);
@@ -233,7 +290,8 @@ int CheckInputPPD()
 	const char *anchor = g_anchorRead == kParaLine ? g_anchor : nullptr;
 	int got = FindMarker(marker, TrimmedLength(marker, strlen(marker)), anchor,
 	                     anchor ? TrimmedLength(anchor, strlen(anchor)) : 0);
-	if (got > 0)
+	g_marked = got > 0;
+	if (g_marked)
 		printf("[ERROR] %s is already change.\n", g_szPathName[kPathInput]);
 	return got == 0 && RewindInput();
 }
@@ -243,10 +301,8 @@ int CheckInputPPD()
 // change: the rest is copied.
 int Add(int argc, char *argv[])
 {
-	if (!OpenOutput()) {
-		Uninitialize();
-		return 0;
-	}
+	if (!OpenRunOutput())
+		return Abandon();
 	if (ParaLineResult(g_anchorRead, true) <= 0)
 		return Abandon();
 	if (AnchorFound() && (!CopyThroughAnchor() ||
@@ -284,16 +340,6 @@ int Replace(int argc, char *argv[])
 }
 
 // Line text primitives.
-
-// The length of line without its trailing CR and LF characters; a line made
-// only of them keeps its whole length.
-std::size_t TrimmedLength(const char *line, std::size_t len)
-{
-	std::size_t n = len;
-	while (n > 0 && (line[n - 1] == '\r' || line[n - 1] == '\n'))
-		n--;
-	return n == 0 ? len : n;
-}
 
 // Cuts the trailing line ending of line in place.
 void StrTrim(char *line)
@@ -344,15 +390,70 @@ char *StrReplace(char *buffer, std::size_t size, const char *token, const char *
 	return buffer;
 }
 
-// Fills !0!, !1!... with the parameters, in increasing order. 0 when a step
-// would make the line longer than size bytes can hold.
+namespace {
+
+// The index of the placeholder that starts at the '!' at text, as "!%d!"
+// writes it (no sign, no leading zero), or -1 when none starts there.
+long PlaceholderAt(const char *text)
+{
+	const char *p = text + 1;
+	if (*p < '0' || *p > '9' || (*p == '0' && p[1] != '!'))
+		return -1;
+	long n = 0;
+	for (; *p >= '0' && *p <= '9'; p++) {
+		if (n > INT_MAX / 10)
+			return -1;
+		n = n * 10 + (*p - '0');
+	}
+	return *p == '!' && n <= INT_MAX ? n : -1;
+}
+
+// The smallest placeholder index in line from from on and below count, or
+// -1 when the line holds none.
+long NextPlaceholder(const char *line, long from, int count)
+{
+	long best = -1;
+	for (const char *at = strchr(line, '!'); at; at = strchr(at + 1, '!')) {
+		long n = PlaceholderAt(at);
+		if (n >= from && n < count && (best < 0 || n < best))
+			best = n;
+	}
+	return best;
+}
+
+} // namespace
+
+// Fills !0!, !1!... with the parameters, in increasing order: every !0!
+// first, then every !1! of the result, and so on, so that a value may bring
+// in placeholders of higher indices. Only the indices that the line holds at
+// their turn are replaced: the others would change nothing, and skipping
+// them makes many parameters cost no more than the line's placeholders. 0
+// when a step would make the line longer than size bytes can hold.
 int ExpandParameters(char *line, std::size_t size, int count, char *const parameters[])
 {
 	char token[16];
-	for (int n = 0; n < count; n++) {
-		snprintf(token, sizeof token, "!%d!", n);
+	for (long n = NextPlaceholder(line, 0, count); n >= 0;
+	     n = NextPlaceholder(line, n + 1, count)) {
+		snprintf(token, sizeof token, "!%d!", static_cast<int>(n));
 		if (!StrReplace(line, size, token, parameters[n]))
 			return 0;
 	}
 	return 1;
+}
+
+// Edits one file in place, as "ppdedit [/R] FILE FILE PARAMETER-FILE
+// PARAMETER..." would write a copy of it; argv is that command line. The
+// copy replaces the file only when it differs.
+int EditInPlace(int argc, char *argv[], int options)
+{
+	g_inPlace = true;
+	g_inPlaceOptions = options;
+	g_marked = false;
+	int ok = Initialize(argv) &&
+	         (g_nMode == 1 ? Replace(argc, argv) : CheckInputPPD() && Add(argc, argv));
+	Uninitialize();
+	g_inPlace = false;
+	if (!ok)
+		return g_marked ? kEditMarked : kEditFailed;
+	return InputChanged() ? kEditChanged : kEditUnchanged;
 }

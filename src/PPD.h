@@ -6,14 +6,13 @@
 #ifndef PPD_H
 #define PPD_H
 
+#include "Lines.h"
+
 #include <cstddef>
 #include <cstdio>
 
 // One path slot, the terminator included.
 constexpr std::size_t kPathMax = 1024;
-// One line buffer: a line is read in pieces of at most kLineMax - 1 bytes.
-constexpr std::size_t kLineMax = 5120;
-constexpr std::size_t kPieceMax = kLineMax - 1;
 
 enum { kPathInput, kPathOutput, kPathPara, kPathCount };
 
@@ -33,8 +32,14 @@ void Uninitialize();
 [[nodiscard]] int Add(int argc, char *argv[]);
 [[nodiscard]] int Replace(int argc, char *argv[]);
 
-// Line text primitives. They print nothing and allocate nothing.
-std::size_t TrimmedLength(const char *line, std::size_t len);
+// An edit in place, for ppdedit-inplace: what became of the file, and the
+// options it takes.
+enum { kEditFailed, kEditChanged, kEditUnchanged, kEditMarked };
+enum { kDryRun = 1, kSync = 2 };
+[[nodiscard]] int EditInPlace(int argc, char *argv[], int options);
+
+// Line text primitives (TrimmedLength is in Lines.h). They print nothing and
+// allocate nothing.
 void StrTrim(char *line);
 char *StrShift(char *start, std::ptrdiff_t distance);
 [[nodiscard]] char *StrReplace(char *buffer, std::size_t size, const char *token,

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -40,6 +41,7 @@ struct Case {
 	rlim_t fileLimit = 0;    // RLIMIT_FSIZE in bytes for the tool, when not 0
 	bool closeStdout = false; // start the tool with descriptor 1 closed
 	std::string after = "";   // a shell check in the folder once the tool has run
+	std::string stdoutFile = ""; // the file of the folder that stdout writes to, if any
 };
 
 std::string Slurp(int fd)
@@ -91,6 +93,7 @@ Result Run(const std::string &dir, const Case &c)
 	for (const auto &a : c.args)
 		argv.push_back(const_cast<char *>(a.c_str()));
 	argv.push_back(nullptr);
+	const std::string so = dir + "/" + c.stdoutFile;
 	// vfork: the test process is large, and the child only sets up and execs.
 	pid_t pid = vfork();
 	if (pid == 0) {
@@ -99,6 +102,10 @@ Result Run(const std::string &dir, const Case &c)
 		close_range(3, ~0U, 0);
 		if (c.closeStdout)
 			close(1);
+		if (!c.stdoutFile.empty())
+			dup2(open(so.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 1);
+		struct rlimit noCore = {0, 0};
+		setrlimit(RLIMIT_CORE, &noCore);
 		if (c.fileLimit) {
 			struct rlimit rl = {c.fileLimit, c.fileLimit};
 			setrlimit(RLIMIT_FSIZE, &rl);
@@ -229,14 +236,30 @@ const std::string kBig = [] {
 const std::string kOld = "*% an older output\n";
 const std::string kBigReplaced = "*% B5\n" + kBig.substr(17);
 
-// Starts a second run on out.ppd while the first is held in the middle of
-// its output (its input is a FIFO that the shell keeps open), then gives the
-// first the rest of its input. The second must wait for the first to finish,
-// and its output must be what is left, whole.
+const std::string kBigFirst = "*% first\n" + kBig.substr(17) + "*% more input\n";
+
+// The temporary file that a run writes beside out.ppd.
+const std::string kTemp = ".out.ppd.ppdedit-*";
+// Holds the run in the middle of its output: its input is the FIFO f, which
+// the shell keeps open on descriptor 3 once it has fed it big.ppd, and
+// waits until the file that the run writes holds something.
+std::string Holding(const std::string &written)
+{
+	return "exec 3>f && cat big.ppd >&3 && for i in $(seq 1000); do [ -s " + written +
+	       " ] && break; sleep 0.01; done && [ -s " + written + " ] && ";
+}
+
+// Starts a second run on out.ppd, a file with two links and so written in
+// place, while the first is held in the middle of its output, then gives
+// the first the rest of its input. The second must wait for the first to
+// finish, and its output must be what is left, whole.
 const std::string kSecondWriter =
-        "exec 3>f && cat big.ppd >&3 && while [ ! -s out.ppd ]; do sleep 0.01; done && "
-        "{ \"$PPDEDIT\" /R in.ppd out.ppd p.txt B5 > second.txt 3>&- & } && sleep 0.3 && "
-        "echo '*% more input' >&3 && exec 3>&- && wait";
+        Holding("out.ppd") + "{ \"$PPDEDIT\" /R in.ppd out.ppd p.txt B5 > second.txt 3>&- & } && "
+        "sleep 0.3 && echo '*% more input' >&3 && exec 3>&- && wait";
+
+const std::string kA4 = kHead + "*DefaultPageSize: A4\n*DefaultResolution: !1!\n*CloseGroup: General\n";
+const std::string kLong = Repeat('v', 5200);
+const std::string kTooLong = "[ERROR] p.txt has a line too long after filling in parameters.\n";
 
 Case Gz(const char *name, Files files, std::vector<std::string> args, std::string out,
         Files changed, std::string after = "")
@@ -318,15 +341,61 @@ const Case kCases[] = {
 	// Signals: a write that the kernel refuses is a write error; a run ended
 	// from outside leaves an empty output and dies by its signal.
 	{"FileSizeLimit", {{"in.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "", ReplaceArgs(),
-	 "[ERROR] out.ppd can not write.\n", {{"out.ppd", ""}}, "", 0, 100000},
+	 "[ERROR] out.ppd can not write.\n", {}, "", 0, 100000},
 	{"FifoOutputReaderLeaves", {{"in.ppd", kBig}, {"p.txt", kAdd}}, "mkfifo o && (head -c 1000 o > /dev/null &)",
 	 {"ppdedit", "in.ppd", "o", "p.txt"}, "[ERROR] o can not write.\n", {}},
-	{"SigtermMidRun", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "mkfifo f", {"ppdedit", "/R", "f", "out.ppd", "p.txt"},
-	 "", {{"out.ppd", ""}},
-	 "exec 3>f && cat big.ppd >&3 && while [ ! -s out.ppd ]; do sleep 0.01; done && kill -TERM $PID", SIGTERM},
-	{"SecondWriterWaits", {{"big.ppd", kBig}, {"in.ppd", kBig}, {"p.txt", "*% filler line 0\n*% !0!\n"}}, "mkfifo f",
-	 {"ppdedit", "/R", "f", "out.ppd", "p.txt", "first"}, kOk,
-	 {{"out.ppd", kBigReplaced}, {"second.txt", kOk}}, kSecondWriter},
+	{"SigquitKeepsOldOutput", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}, {"out.ppd", kOld}}, "mkfifo f",
+	 {"ppdedit", "/R", "f", "out.ppd", "p.txt"}, "", {}, Holding(kTemp) + "kill -QUIT $PID", SIGQUIT},
+	{"SigtermRemovesNewOutput", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "mkfifo f",
+	 {"ppdedit", "/R", "f", "out.ppd", "p.txt"}, "", {}, Holding(kTemp) + "kill -TERM $PID", SIGTERM},
+	{"SigtermEmptiesLinkedOutput", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}, {"out.ppd", ""}}, "mkfifo f && ln out.ppd l.ppd",
+	 {"ppdedit", "/R", "f", "out.ppd", "p.txt"}, "", {}, Holding("out.ppd") + "kill -TERM $PID", SIGTERM},
+	{"ReaderSeesOldOutputWhole", {{"big.ppd", kBig}, {"p.txt", "*% filler line 0\n*% !0!\n"}, {"out.ppd", kOld}, {"old", kOld}},
+	 "mkfifo f", {"ppdedit", "/R", "f", "out.ppd", "p.txt", "first"}, kOk, {{"out.ppd", kBigFirst}},
+	 Holding(kTemp) + "cmp out.ppd old && echo '*% more input' >&3 && exec 3>&-"},
+	{"SecondWriterWaitsInPlace", {{"big.ppd", kBig}, {"in.ppd", kBig}, {"p.txt", "*% filler line 0\n*% !0!\n"}, {"out.ppd", ""}},
+	 "mkfifo f && ln out.ppd l.ppd", {"ppdedit", "/R", "f", "out.ppd", "p.txt", "first"}, kOk,
+	 {{"out.ppd", kBigReplaced}, {"l.ppd", kBigReplaced}, {"second.txt", kOk}}, kSecondWriter},
+
+	// Each kind of output, after a run that succeeds and one that fails once
+	// it has begun: a regular file is replaced whole or left as it was; one
+	// with several links, a FIFO or a device is written in place.
+	{"ExistingOutputReplacedKeepsOwnerAndMode", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
+	 "chmod 640 out.ppd && (chown 1234:5678 out.ppd 2>/dev/null || true) && stat -c %u:%g:%a out.ppd > was",
+	 ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}}, "", 0, 0, false, "[ \"$(stat -c %u:%g:%a out.ppd)\" = \"$(cat was)\" ]"},
+	{"ExistingOutputKeptOnFailure", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}}, "", ReplaceArgs({kLong}), kTooLong, {}},
+	{"NewOutputRemovedOnFailure", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "", ReplaceArgs({kLong}), kTooLong, {}},
+	{"LinkedOutputWrittenInPlace", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}}, "ln out.ppd l.ppd",
+	 ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}, {"l.ppd", kA4}}, "", 0, 0, false, "[ $(stat -c %h l.ppd) = 2 ]"},
+	{"LinkedOutputEmptiedOnFailure", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}}, "ln out.ppd l.ppd",
+	 ReplaceArgs({kLong}), kTooLong, {{"out.ppd", ""}, {"l.ppd", ""}}, "", 0, 0, false, "[ $(stat -c %h l.ppd) = 2 ]"},
+	{"SymlinkedOutputTargetReplaced", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"t.ppd", kOld}}, "ln -s t.ppd out.ppd",
+	 ReplaceArgs({"A4"}), kOk, {{"t.ppd", kA4}}},
+	{"SymlinkedOutputKeptOnFailure", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"t.ppd", kOld}}, "ln -s t.ppd out.ppd",
+	 ReplaceArgs({kLong}), kTooLong, {}},
+	{"FifoOutputWritten", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "mkfifo out.ppd", ReplaceArgs({"A4"}), kOk,
+	 {{"got", kA4}}, "cat out.ppd > got"},
+	{"FifoOutputFailure", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "mkfifo out.ppd", ReplaceArgs({kLong}), kTooLong,
+	 {{"got", ""}}, "cat out.ppd > got"},
+	{"OutputIsStdoutPipe", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", {"ppdedit", "in.ppd", "/dev/stdout", "p.txt"},
+	 "[ERROR] /dev/stdout can not be both read and written.\n", {}},
+	{"OutputIsStdoutFile", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", {"ppdedit", "in.ppd", "/dev/stdout", "p.txt"},
+	 "", {{"so.ppd", "[ERROR] /dev/stdout can not be both read and written.\n"}}, "", 0, 0, false, "", "so.ppd"},
+	{"OutputIsDevNull", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", {"ppdedit", "in.ppd", "/dev/null", "p.txt"},
+	 "Output : /dev/null\n", {}},
+	// A caller that holds a lock on the output (flock out.ppd ppdedit ...)
+	// must not make the run wait for ever: a replaced output takes no lock.
+	{"OutputLockedByCaller", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
+	 "(flock out.ppd sleep 3 > /dev/null 2>&1 &) && while flock -n out.ppd true; do sleep 0.01; done",
+	 ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}},
+	 "for i in $(seq 300); do [ \"$(cut -d' ' -f3 /proc/$PID/stat)\" = Z ] && exit 0; sleep 0.01; done; exit 1"},
+	// Add mode reads its input twice: a file that changes between the
+	// passes is refused. The run is held before its first pass, reading
+	// its parameter file from a FIFO.
+	{"InputChangedBetweenPasses", {{"in.ppd", kPpd}}, "mkfifo p.txt", AddArgs(), "[ERROR] in.ppd can not read.\n",
+	 {{"in.ppd", kPpd + "*X\n"}},
+	 "exec 3>p.txt && for i in $(seq 1000); do grep -q pipe_read /proc/$PID/wchan && break; sleep 0.01; done && "
+	 "echo '*X' >> in.ppd && printf '%s' '" + kAdd + "' >&3 && exec 3>&-"},
 
 	// Add mode.
 	{"AddFillsTemplate", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", AddArgs({"a", "b"}), kOk,
@@ -342,8 +411,7 @@ const Case kCases[] = {
 	{"AddMarkerTrailingBlankIsOtherLine", {{"in.ppd", "*Marker \n"}, {"p.txt", kAdd}}, "", AddArgs(), kOk,
 	 {{"out.ppd", "*Marker \n"}}},
 	{"AddEmptyParaFile", {{"in.ppd", kPpd}, {"p.txt", ""}}, "", AddArgs(), kNotFound, {}},
-	{"AddParaFileOneLine", {{"in.ppd", kPpd}, {"p.txt", "*Marker\n"}}, "", AddArgs(), kNotFound,
-	 {{"out.ppd", ""}}},
+	{"AddParaFileOneLine", {{"in.ppd", kPpd}, {"p.txt", "*Marker\n"}, {"out.ppd", kOld}}, "", AddArgs(), kNotFound, {}},
 	{"AddParaFileTwoLines", {{"in.ppd", kPpd}, {"p.txt", "*M\n*OpenGroup: General\n"}}, "", AddArgs(),
 	 kOk, {{"out.ppd", kPpd}}},
 	{"AddAnchorTwiceFirstOnly", {{"in.ppd", kPpd + kPpd}, {"p.txt", kAdd}}, "", AddArgs({"a", "b"}), kOk,
@@ -379,15 +447,16 @@ const Case kCases[] = {
 	 ReplaceArgs(), kOk, {{"out.ppd", "*1\n*2\n*A\n"}}},
 	{"ReplaceNoMatchCopies", {{"in.ppd", kPpd}, {"p.txt", "*Nowhere\n*X\n"}}, "", ReplaceArgs(), kOk,
 	 {{"out.ppd", kPpd}}},
-	{"ReplaceEmptyParaFile", {{"in.ppd", kPpd}, {"p.txt", ""}}, "", ReplaceArgs(), kNotFound,
-	 {{"out.ppd", ""}}},
+	{"ReplaceEmptyParaFile", {{"in.ppd", kPpd}, {"p.txt", ""}, {"out.ppd", kOld}}, "", ReplaceArgs({"A4"}), kNotFound, {}},
 	{"ReplaceOutputNotSearchedAgain", {{"in.ppd", "*A\n*B\n"}, {"p.txt", "*A\n*B\n*B\n*C\n"}}, "",
 	 ReplaceArgs(), kOk, {{"out.ppd", "*B\n*C\n"}}},
 
 	// Read and write failures.
 	{"InputIsFolder", {{"p.txt", kAdd}}, "mkdir in.ppd", AddArgs(), "[ERROR] in.ppd can not read.\n",
 	 {}},
-	{"ParaFileIsFolder", {{"in.ppd", kPpd}}, "mkdir p.txt", ReplaceArgs(), kNotFound, {{"out.ppd", ""}}},
+	{"ParaFileIsFolder", {{"in.ppd", kPpd}}, "mkdir p.txt", ReplaceArgs(), kNotFound, {}},
+	{"ReplaceInputFolderKeepsOutput", {{"p.txt", kReplace}, {"out.ppd", kOld}}, "mkdir in.ppd", ReplaceArgs(),
+	 "[ERROR] in.ppd can not read.\n", {}},
 	{"OutputIsFolder", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "mkdir out.ppd", AddArgs(),
 	 "[ERROR] out.ppd don't created.\n", {}},
 	{"FifoInputAddRefused", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "mkfifo f && (cat in.ppd > f &)",
@@ -401,11 +470,10 @@ const Case kCases[] = {
 	 {"ppdedit", "/R", "in.ppd", "/dev/full", "p.txt"}, "[ERROR] /dev/full can not write.\n", {}},
 
 	// Filled lines that outgrow the line buffer.
-	{"FilledLineTooLong", {{"in.ppd", kPpd}, {"p.txt", kAdd}}, "", AddArgs({Repeat('v', 5200)}),
-	 "[ERROR] p.txt has a line too long after filling in parameters.\n", {{"out.ppd", ""}}},
+	{"FilledLineTooLong", {{"in.ppd", kPpd}, {"p.txt", kAdd}, {"out.ppd", kOld}}, "", AddArgs({Repeat('v', 5200)}),
+	 "[ERROR] p.txt has a line too long after filling in parameters.\n", {}},
 	{"FilledLineGrowsThenShrinks", {{"in.ppd", kPpd}, {"p.txt", "*M\n*OpenGroup: General\n!0!!1!\n"}}, "",
-	 AddArgs({Repeat('v', 5119), ""}), "[ERROR] p.txt has a line too long after filling in parameters.\n",
-	 {{"out.ppd", ""}}},
+	 AddArgs({Repeat('v', 5119), ""}), "[ERROR] p.txt has a line too long after filling in parameters.\n", {}},
 	{"FilledLineFitsExactly", {{"in.ppd", "*A\n"}, {"p.txt", "*M\n*A\n!0!"}}, "",
 	 AddArgs({Repeat('v', 5119)}), kOk, {{"out.ppd", "*A\n" + Repeat('v', 5119)}}},
 
@@ -414,8 +482,8 @@ const Case kCases[] = {
 	 AddArgs(), kOk, {{"out.ppd", std::string("*A\0x\n*A\n*T\n*B\0\n", 15)}}},
 	{"ReplaceNulLineNotMatched", {{"in.ppd", std::string("*A\0\n*A\n", 7)}, {"p.txt", "*A\n*X\n"}}, "",
 	 ReplaceArgs(), kOk, {{"out.ppd", std::string("*A\0\n*X\n", 7)}}},
-	{"ParaFileNul", {{"in.ppd", kPpd}, {"p.txt", std::string("*M\n*Open\0Group\n", 15)}}, "", AddArgs(),
-	 "[ERROR] p.txt is not a text file.\n", {{"out.ppd", ""}}},
+	{"ParaFileNul", {{"in.ppd", kPpd}, {"p.txt", std::string("*M\n*Open\0Group\n", 15)}, {"out.ppd", kOld}}, "", AddArgs(),
+	 "[ERROR] p.txt is not a text file.\n", {}},
 	{"ParaFileNulNeverRead", {{"in.ppd", kPpd}, {"p.txt", std::string("*M\n*Nowhere\n*T\0\n", 16)}}, "",
 	 AddArgs(), kOk, {{"out.ppd", kPpd}}},
 
@@ -469,11 +537,11 @@ const Case kCases[] = {
 	 {"ppdedit", "/R", "f", "out.gz", "p.txt", "A4"}, kGzOk,
 	 {{"out.gz", Gzip(kHead + "*DefaultPageSize: A4\n*DefaultResolution: !1!\n*CloseGroup: General\n")}}},
 	Gz("GzCorrupt", {{"in.gz", kGzCorrupt}, {"p.txt", kReplace}}, {"ppdedit", "/R", "in.gz", "out.gz", "p.txt"},
-	   "[ERROR] in.gz can not read.\n", {{"out.gz", ""}}),
+	   "[ERROR] in.gz can not read.\n", {}),
 	Gz("GzTruncated", {{"in.gz", kGzTruncated}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt"},
 	   "[ERROR] in.gz can not read.\n", {}),
-	Gz("GzTrailingGarbage", {{"in.gz", kGzPpd + "junk"}, {"p.txt", kReplace}}, {"ppdedit", "/R", "in.gz", "out.gz", "p.txt"},
-	   "[ERROR] in.gz can not read.\n", {{"out.gz", ""}}),
+	Gz("GzTrailingGarbage", {{"in.gz", kGzPpd + "junk"}, {"p.txt", kReplace}, {"out.gz", kOld}},
+	   {"ppdedit", "/R", "in.gz", "out.gz", "p.txt"}, "[ERROR] in.gz can not read.\n", {}),
 };
 // clang-format on
 
@@ -512,13 +580,17 @@ std::string Trimmed(const std::string &line)
 	return n == std::string::npos ? line : line.substr(0, n + 1);
 }
 
-std::string Filled(std::string line, const Lines &params)
+// Fills line, or gives nothing when a step makes it longer than a line
+// buffer holds.
+std::optional<std::string> Filled(std::string line, const Lines &params)
 {
 	for (std::size_t n = 0; n < params.size(); n++) {
 		std::string token = "!" + std::to_string(n) + "!";
 		for (std::size_t at = line.find(token); at != std::string::npos;
 		     at = line.find(token, at + params[n].size()))
 			line.replace(at, token.size(), params[n]);
+		if (line.size() > 5119)
+			return std::nullopt;
 	}
 	return line;
 }
@@ -531,28 +603,36 @@ bool Holds(const Lines &input, const std::string &line)
 	return false;
 }
 
-std::string ModelAdd(const Lines &in, const Lines &para, const Lines &params)
+// The output of each mode, or nothing when a filled line is too long.
+std::optional<std::string> ModelAdd(const Lines &in, const Lines &para, const Lines &params)
 {
 	std::string out;
 	bool done = false;
 	for (const auto &l : in) {
 		out += l;
 		if (!done && Trimmed(l) == Trimmed(para[1])) {
-			for (std::size_t i = 2; i < para.size(); i++)
-				out += Filled(para[i], params);
+			for (std::size_t i = 2; i < para.size(); i++) {
+				auto filled = Filled(para[i], params);
+				if (!filled)
+					return filled;
+				out += *filled;
+			}
 			done = true;
 		}
 	}
 	return out;
 }
 
-std::string ModelReplace(const Lines &in, const Lines &para, const Lines &params)
+std::optional<std::string> ModelReplace(const Lines &in, const Lines &para, const Lines &params)
 {
 	std::string out;
 	std::size_t k = 0;
 	for (const auto &l : in) {
 		if (k < para.size() && Trimmed(l) == Trimmed(para[k]) && k + 1 < para.size()) {
-			out += Filled(para[k + 1], params);
+			auto filled = Filled(para[k + 1], params);
+			if (!filled)
+				return filled;
+			out += *filled;
 			k += 2;
 		} else {
 			if (k < para.size() && Trimmed(l) == Trimmed(para[k]))
@@ -564,7 +644,7 @@ std::string ModelReplace(const Lines &in, const Lines &para, const Lines &params
 }
 
 enum class In { Missing, File, Folder };
-enum class Out { Absent, Exists, InputName, ParaName, DevFdInput, ProcFdPara, Folder, NoFolder };
+enum class Out { Absent, Exists, InputName, ParaName, DevFdInput, ProcFdPara, Folder, NoFolder, Linked, Symlink };
 
 struct Generated {
 	bool replace;
@@ -590,11 +670,24 @@ const char *OutputName(Out o)
 std::string OpenOutputFails(const Generated &g)
 {
 	const std::string name = OutputName(g.out);
-	if (g.out == Out::Folder || g.out == Out::NoFolder || (g.out == Out::DevFdInput && g.in == In::Folder))
+	if (g.out == Out::Folder || g.out == Out::NoFolder)
 		return "[ERROR] " + name + " don't created.\n";
 	if (g.out == Out::DevFdInput || g.out == Out::ProcFdPara)
 		return "[ERROR] " + name + " can not be both read and written.\n";
 	return "";
+}
+
+// Fills c.changed with what a run that opened its output leaves: the new
+// text (text) or, after a failure, a regular output as it was (a new one
+// gone) and one with two links emptied.
+void ModelFiles(const Generated &g, const std::optional<std::string> &text, Case &c)
+{
+	if (g.out == Out::Linked)
+		c.changed["out.ppd"] = c.changed["l.ppd"] = text.value_or("");
+	else if (text && (g.out == Out::Absent || g.out == Out::Exists))
+		c.changed["out.ppd"] = *text;
+	else if (text && g.out == Out::Symlink)
+		c.changed["t.ppd"] = *text;
 }
 
 // Fills c.out and c.changed with what the run must print and write.
@@ -611,25 +704,24 @@ void Model(const Generated &g, Case &c)
 		        (g.paraMissing ? "[ERROR] p.txt is not found.\n" : "");
 		return;
 	}
-	const std::string readPara = "[ERROR] p.txt can not read.\n", readIn = "[ERROR] in.ppd can not read.\n";
-	if (!g.replace) {
-		if (g.para.empty() || g.in == In::Folder || Holds(g.input, g.para[0])) {
-			c.out = g.para.empty() ? readPara : g.in == In::Folder ? readIn : "[ERROR] in.ppd is already change.\n";
-			return;
-		}
+	const std::string readPara = "[ERROR] p.txt can not read.\n";
+	if (g.in == In::Folder) {
+		c.out = "[ERROR] in.ppd can not read.\n";
+		return;
+	}
+	if (!g.replace && (g.para.empty() || Holds(g.input, g.para[0]))) {
+		c.out = g.para.empty() ? readPara : "[ERROR] in.ppd is already change.\n";
+		return;
 	}
 	c.out = OpenOutputFails(g);
 	if (!c.out.empty())
 		return;
-	const bool file = g.out == Out::Absent || g.out == Out::Exists;
-	bool fails = g.para.size() < (g.replace ? 1u : 2u) || g.in == In::Folder;
-	if (fails)
-		c.out = g.para.size() < (g.replace ? 1u : 2u) ? readPara : readIn;
-	else
-		c.out = "Output : " + out + "\n";
-	if (file)
-		c.changed["out.ppd"] = fails ? "" : g.replace ? ModelReplace(g.input, g.para, g.params)
-		                                             : ModelAdd(g.input, g.para, g.params);
+	bool shortPara = g.para.size() < (g.replace ? 1u : 2u);
+	std::optional<std::string> text;
+	if (!shortPara)
+		text = g.replace ? ModelReplace(g.input, g.para, g.params) : ModelAdd(g.input, g.para, g.params);
+	c.out = shortPara ? readPara : !text ? kTooLong : "Output : " + out + "\n";
+	ModelFiles(g, text, c);
 }
 
 Lines RandomLines(std::mt19937 &rng, int most)
@@ -650,12 +742,14 @@ Case Generate(std::mt19937 &rng, Generated *g)
 	g->replace = rng() % 2;
 	g->in = static_cast<In>(rng() % 8 == 0 ? 0 : rng() % 9 == 0 ? 2 : 1);
 	g->paraMissing = rng() % 8 == 0;
-	g->out = static_cast<Out>(rng() % 8);
+	g->out = static_cast<Out>(rng() % 10);
 	g->input = RandomLines(rng, 8);
 	g->para = RandomLines(rng, 5);
 	g->params.clear();
-	for (int n = static_cast<int>(rng() % 3); n > 0; n--)
-		g->params.push_back(rng() % 2 ? "v" : "!1!");
+	for (int n = static_cast<int>(rng() % 3); n > 0; n--) {
+		unsigned k = rng() % 16;
+		g->params.push_back(k == 0 ? kLong : k % 2 ? "v" : "!1!");
+	}
 
 	Case c{"generated", {}, "", {"ppdedit"}, "", {}};
 	if (g->replace)
@@ -667,12 +761,19 @@ Case Generate(std::mt19937 &rng, Generated *g)
 		c.files["in.ppd"] = Join(g->input);
 	if (!g->paraMissing)
 		c.files["p.txt"] = Join(g->para);
-	if (g->out == Out::Exists)
+	if (g->out == Out::Exists || g->out == Out::Linked)
 		c.files["out.ppd"] = kOld;
+	if (g->out == Out::Symlink)
+		c.files["t.ppd"] = kOld;
+	c.setup = "true";
 	if (g->in == In::Folder)
-		c.setup = "mkdir in.ppd";
+		c.setup += " && mkdir in.ppd";
 	if (g->out == Out::Folder)
-		c.setup += std::string(c.setup.empty() ? "" : " && ") + "mkdir out.ppd";
+		c.setup += " && mkdir out.ppd";
+	if (g->out == Out::Linked)
+		c.setup += " && ln out.ppd l.ppd";
+	if (g->out == Out::Symlink)
+		c.setup += " && ln -s t.ppd out.ppd";
 	Model(*g, c);
 	return c;
 }

@@ -97,6 +97,8 @@ TEST(ExpandParameters, FillsInIncreasingOrder)
 	        {"!0! !1!", {}, "!0! !1!"},
 	        {"!0!", {"!0!"}, "!0!"},
 	        {"!10!!1!", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "ten"}, "ten1"},
+	        {"!2!!0!", {"!1!", "one", "two"}, "twoone"},
+	        {"!1!2!!00!!01!", {"a", "!2!", "c"}, "c2!!00!!01!"},
 	};
 	for (const auto &c : cases) {
 		std::vector<char *> argv;
@@ -109,6 +111,21 @@ TEST(ExpandParameters, FillsInIncreasingOrder)
 		          1);
 		EXPECT_STREQ(buf.data(), c.want.c_str()) << "line: " << c.line;
 	}
+}
+
+// The indices between the line's placeholders are passed over, not lost.
+TEST(ExpandParameters, ManyParameters)
+{
+	std::vector<std::string> values;
+	for (int n = 0; n < 100000; n++)
+		values.push_back("v" + std::to_string(n));
+	values[5] = "!99999!";
+	std::vector<char *> argv;
+	for (auto &v : values)
+		argv.push_back(v.data());
+	char buf[kLineMax] = "!5! !70000! !100000!";
+	EXPECT_EQ(ExpandParameters(buf, kLineMax, static_cast<int>(argv.size()), argv.data()), 1);
+	EXPECT_STREQ(buf, "v99999 v70000 !100000!");
 }
 
 TEST(ExpandParameters, FailsWhenAnyStepOverflows)
