@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -32,7 +33,8 @@ namespace {
 
 // Files are read in blocks; each line piece is a slice of its block.
 constexpr std::size_t kBlockSize = 512 * 1024;
-static_assert(kBlockSize >= 2 * kPieceMax, "a whole piece must fit after a refill");
+constexpr std::size_t kPageSize = 4096;
+static_assert(kBlockSize >= 2 * kPieceMax + kPageSize, "a whole piece must fit after a refill");
 // The most that one copy_file_range call is asked to move.
 constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
 // What is read of a pipe to see whether it is compressed: it cannot be read
@@ -237,17 +239,34 @@ int KeepPrefix(Reader *r)
 	return fd < 0 || (StartWriting(fd) && CopyPrefix(g_same));
 }
 
-// Moves the unconsumed bytes to the block's start, once the bytes owed
-// before them are written.
+// Where in the block the unconsumed bytes go when it is compacted. Copied
+// to a plain output, a byte's address in the block and its offset in the
+// output should stand half a page apart: at the same place in their pages,
+// or close, the processor's copy stalls on loads that seem to depend on the
+// stores just made, and an edit that shifts the output by a few bytes
+// measured up to twice as slow. 0 for bytes not owed to a plain output.
+std::size_t AlignedStart(const Reader *r)
+{
+	if (!r->copy || g_outState != kWriting || g_gzOutput)
+		return 0;
+	off_t at = lseek(g_outFd, 0, SEEK_CUR);
+	auto block = reinterpret_cast<std::uintptr_t>(r->block);
+	auto want = static_cast<std::uintptr_t>(at) + kPageSize / 2;
+	return at < 0 ? 0 : (want - block) % kPageSize;
+}
+
+// Moves the unconsumed bytes to the block's start, or near it, once the
+// bytes owed before them are written.
 int Compact(Reader *r)
 {
 	if (!KeepPrefix(r) || !FlushRun(r, r->pos))
 		return 0;
 	std::size_t rest = r->end - r->pos;
-	memmove(r->block, r->block + r->pos, rest);
-	r->base += static_cast<off_t>(r->pos);
-	r->pos = r->keep = 0;
-	r->end = rest;
+	std::size_t to = AlignedStart(r);
+	memmove(r->block + to, r->block + r->pos, rest);
+	r->base += static_cast<off_t>(r->pos) - static_cast<off_t>(to);
+	r->pos = r->keep = to;
+	r->end = to + rest;
 	return 1;
 }
 

@@ -65,6 +65,16 @@ bool SameFile(const struct stat &a, const struct stat &b)
 	return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Removes the output that this run created, if its name still leads to it.
+// Async-signal-safe.
+void RemoveCreated()
+{
+	struct stat st;
+	if (g_created && stat(g_target, &st) == 0 && SameFile(st, g_st))
+		unlink(g_target);
+	g_created = 0;
+}
+
 // Undoes the run's work on its output. Async-signal-safe.
 void Undo()
 {
@@ -75,10 +85,7 @@ void Undo()
 		int rc = ftruncate(g_emptyFd, 0);
 		(void)rc;
 	}
-	struct stat st;
-	if (g_created && stat(g_target, &st) == 0 && SameFile(st, g_st))
-		unlink(g_target);
-	g_created = 0;
+	RemoveCreated();
 }
 
 // Undoes the run's work on its output, then ends the run by the same
@@ -466,6 +473,12 @@ int SyncFolder()
 
 int CommitOutputFile()
 {
+	// Renamed over an existing file, the new one is flushed to the disk
+	// first (ext4's guard for programs that rename without fsync), which
+	// costs more than writing it. An output that this run created is empty
+	// and its own: removed first, a new output pays no such flush.
+	if (g_tempMade)
+		RemoveCreated();
 	if (g_tempMade && rename(g_temp, g_target) != 0) {
 		DiscardOutputFile();
 		return OutputWriteError();
