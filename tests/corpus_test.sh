@@ -5,14 +5,22 @@
 # line lands exactly there and gives no new validator failure, a second run is
 # refused, and /R changes exactly the lines it names. Each runs on the file and
 # on a CR LF copy of it, and every run is made again on a gzip-compressed copy
-# of its input, whose output must decompress to the plain run's output. The
+# of its input, whose output must decompress to the plain run's output, and
+# again with ppdedit-inplace on copies of the input, plain and compressed,
+# which must end as ppdedit's output, with the report line that says so. The
 # packages are downloaded and unpacked into WORK; nothing is installed.
 #
 # Usage: corpus_test.sh PPDEDIT WORK
+#        corpus_test.sh --fetch WORK  (only gathers the PPDs into WORK/ppds)
+# CORPUS_OPENPRINTING sets how many openprinting-ppds files are taken
+# (default 300, spread over their makers; a large number takes them all).
 set -euo pipefail
 export LC_ALL=C
+fetch_only=
+[ "$1" = --fetch ] && fetch_only=1
 bin=$1 work=$2
-want_openprinting=300
+inplace=$(dirname -- "$bin")/ppdedit-inplace
+want_openprinting=${CORPUS_OPENPRINTING:-300}
 mkdir -p "$work"
 cd "$work"
 
@@ -65,7 +73,7 @@ with open("picked.txt", "w") as out:
         open("ppds/" + name, "wb").write(archive[start:start + length])
         out.write("%s %s\n" % (uri, name))
 EOF
-	for n in 1 $((want_openprinting / 2)); do
+	for n in 1 $(($(grep -c . picked.txt) / 2)); do
 		read -r uri name < <(sed -n "${n}p" picked.txt)
 		python3 "$driver" cat "$uri" | cmp -s - "ppds/$name" || die "$name differs from '$driver cat $uri'"
 	done
@@ -119,6 +127,38 @@ run() {
 		echo "a refused compressed run wrote gz-out.gz"
 		return 1
 	fi
+	inplace_agrees "$@"
+}
+
+# Runs ppdedit-inplace with run's arguments on copies of its input, plain and
+# compressed, after run has made ppdedit's outputs: each copy must end as
+# ppdedit's output (left as it was when that text is the input's), and the
+# report must say which.
+inplace_agrees() {
+	local args=("$@") i=0
+	[ "$1" = /R ] && i=1
+	local in=${args[$i]} out=${args[$((i + 1))]} said want
+	cp "$in" ip.ppd && cp gz-in.gz ip.ppd.gz
+	(exec -a ppdedit-inplace "$inplace" "${args[@]:0:$i}" "${args[@]:$((i + 2))}" -- ip.ppd ip.ppd.gz) >ip.txt
+	said=$(cat out.txt)
+	if [ "$said" = "[ERROR] $in is already change." ]; then
+		want="unchanged: @ (the marker is there)"
+	elif [ "$said" != "Output : $out" ]; then
+		want="failed: @: ${said//$in/@}"
+	elif cmp -s "$in" "$out"; then
+		want="unchanged: @ (no anchor or key matched)"
+	else
+		want="changed: @"
+	fi
+	[ "$(cat ip.txt)" = "${want//@/ip.ppd}"$'\n'"${want//@/ip.ppd.gz}" ] ||
+		{ echo "ppdedit-inplace printed: $(cat ip.txt)"; return 1; }
+	if [ "$want" = "changed: @" ]; then
+		cp "$out" in-want.ppd && cp gz-out.gz in-want.ppd.gz
+	else
+		cp "$in" in-want.ppd && cp gz-in.gz in-want.ppd.gz
+	fi
+	cmp -s ip.ppd in-want.ppd && cmp -s ip.ppd.gz in-want.ppd.gz ||
+		{ echo "ppdedit-inplace left other bytes"; return 1; }
 }
 expect_ok() { [ "$(cat out.txt)" = "Output : $1" ] || { echo "printed: $(cat out.txt)"; return 1; }; }
 
@@ -188,6 +228,7 @@ replace_defaults() {
 properties=(copy_without_anchor insert_block_after_closeui refuse_second_run replace_defaults)
 
 gather
+[ -z "$fetch_only" ] || exit 0
 validator
 mapfile -t files < <(find ppds -name '*.ppd' -type f | sort)
 [ "$(grep -c . picked.txt)" -ge "$want_openprinting" ] || die "fewer than $want_openprinting openprinting PPDs"
@@ -218,7 +259,7 @@ for f in "${files[@]}"; do
 	done
 done
 
-echo "corpus: ${#files[@]} real PPDs ($((${#files[@]} - $(grep -c . picked.txt))) hp-ppd, $(grep -c . picked.txt) openprinting), each also as CR LF, every run also gzip-compressed; $long skipped for lines of 5118 bytes or more"
+echo "corpus: ${#files[@]} real PPDs ($((${#files[@]} - $(grep -c . picked.txt))) hp-ppd, $(grep -c . picked.txt) openprinting), each also as CR LF, every run also gzip-compressed and in place; $long skipped for lines of 5118 bytes or more"
 for p in "${properties[@]}"; do
 	echo "  $p: ${passed[$p]:-0} passed, ${skipped[$p]:-0} not applicable"
 done

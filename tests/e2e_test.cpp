@@ -42,7 +42,12 @@ struct Case {
 	bool closeStdout = false; // start the tool with descriptor 1 closed
 	std::string after = "";   // a shell check in the folder once the tool has run
 	std::string stdoutFile = ""; // the file of the folder that stdout writes to, if any
+	int exit = 0;                // the exit status the run must end with
+	std::string err = "";        // what it must print on stderr
 };
+
+// A file's expected bytes that the row does not fix (runs that race).
+const std::string kAny = "<any bytes>";
 
 std::string Slurp(int fd)
 {
@@ -93,6 +98,7 @@ Result Run(const std::string &dir, const Case &c)
 	for (const auto &a : c.args)
 		argv.push_back(const_cast<char *>(a.c_str()));
 	argv.push_back(nullptr);
+	const char *bin = c.args[0] == "ppdedit-inplace" ? PPDEDIT_INPLACE_BIN : PPDEDIT_BIN;
 	const std::string so = dir + "/" + c.stdoutFile;
 	// vfork: the test process is large, and the child only sets up and execs.
 	pid_t pid = vfork();
@@ -111,7 +117,7 @@ Result Run(const std::string &dir, const Case &c)
 			setrlimit(RLIMIT_FSIZE, &rl);
 		}
 		if (chdir(dir.c_str()) == 0)
-			execv(PPDEDIT_BIN, argv.data());
+			execv(bin, argv.data());
 		_exit(127);
 	}
 	close(out[1]);
@@ -119,6 +125,7 @@ Result Run(const std::string &dir, const Case &c)
 	if (!c.during.empty()) {
 		setenv("PID", std::to_string(pid).c_str(), 1);
 		setenv("PPDEDIT", PPDEDIT_BIN, 1);
+		setenv("PPDEDIT_INPLACE", PPDEDIT_INPLACE_BIN, 1);
 		EXPECT_EQ(std::system(("cd " + dir + " && " + c.during).c_str()), 0) << c.during;
 	}
 	Result r;
@@ -148,17 +155,20 @@ void Check(const Case &c)
 		EXPECT_EQ(std::system(("cd " + dir + " && " + c.after).c_str()), 0) << c.after;
 	}
 	EXPECT_EQ(r.out, c.out);
-	EXPECT_EQ(r.err, "");
+	if (c.err == kAny)
+		EXPECT_NE(r.err, "");
+	else
+		EXPECT_EQ(r.err, c.err);
 	if (c.signal)
 		EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == c.signal) << r.status;
 	else
-		EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.status;
+		EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == c.exit) << r.status;
 	Files got = Snapshot(dir);
 	EXPECT_EQ(got.size(), want.size());
 	for (const auto &[name, bytes] : want) {
 		auto it = got.find(name);
 		ASSERT_NE(it, got.end()) << name << " is missing";
-		EXPECT_TRUE(it->second == bytes)
+		EXPECT_TRUE(bytes == kAny || it->second == bytes)
 		        << name << ": got " << it->second.size() << " bytes, want " << bytes.size();
 	}
 	std::filesystem::remove_all(dir);
@@ -269,6 +279,48 @@ Case Gz(const char *name, Files files, std::vector<std::string> args, std::strin
 	return c;
 }
 
+// Gives file a mode, and as root another owner and group, and notes them;
+// the check that they are still the file's.
+std::string Owned(const std::string &file)
+{
+	return "chmod 640 " + file + " && (chown 1234:5678 " + file + " 2>/dev/null || true) && stat -c %u:%g:%a " +
+	       file + " > was";
+}
+std::string OwnerKept(const std::string &file)
+{
+	return "[ \"$(stat -c %u:%g:%a " + file + ")\" = \"$(cat was)\" ]";
+}
+
+// A row that runs ppdedit-inplace with args after its name.
+Case InPlace(const char *name, Files files, std::string setup, std::vector<std::string> args, std::string out,
+             Files changed, int exit = 0, std::string after = "", std::string during = "")
+{
+	Case c{name, std::move(files), std::move(setup), {"ppdedit-inplace"}, std::move(out), std::move(changed)};
+	c.args.insert(c.args.end(), args.begin(), args.end());
+	c.exit = exit;
+	c.after = std::move(after);
+	c.during = std::move(during);
+	return c;
+}
+
+// Notes the inode and modification time of the files, and checks them.
+const std::string kStamp = "touch -d 2001-01-01 a.ppd b.gz && stat -c %n:%i:%Y a.ppd b.gz > was";
+const std::string kSameStamp = "[ \"$(stat -c %n:%i:%Y a.ppd b.gz)\" = \"$(cat was)\" ]";
+
+// Eight more runs, each adding its own block to a.ppd while the row's own
+// run adds one: with each file locked from its reading to its rename, no
+// run loses another's block.
+const std::string kRacers =
+        "for k in 1 2 3 4 5 6 7 8; do \"$PPDEDIT_INPLACE\" p$k.txt -- a.ppd > /dev/null & done; wait";
+const std::string kEveryBlock = "for k in 0 1 2 3 4 5 6 7 8; do [ $(grep -c \"^\\*T$k$\" a.ppd) = 1 ] || exit 1; done";
+Files Racers()
+{
+	Files f = {{"a.ppd", kPpd}};
+	for (int k = 0; k <= 8; k++)
+		f["p" + std::to_string(k) + ".txt"] = "*M" + std::to_string(k) + "\n*OpenGroup: General\n*T" + std::to_string(k) + "\n";
+	return f;
+}
+
 const std::string kGzOk = "Output : out.gz\n";
 const std::string kGzPpd = Gzip(kPpd);
 // A byte in the middle of the compressed data flipped; the stream cut short.
@@ -361,8 +413,7 @@ const Case kCases[] = {
 	// it has begun: a regular file is replaced whole or left as it was; one
 	// with several links, a FIFO or a device is written in place.
 	{"ExistingOutputReplacedKeepsOwnerAndMode", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
-	 "chmod 640 out.ppd && (chown 1234:5678 out.ppd 2>/dev/null || true) && stat -c %u:%g:%a out.ppd > was",
-	 ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}}, "", 0, 0, false, "[ \"$(stat -c %u:%g:%a out.ppd)\" = \"$(cat was)\" ]"},
+	 Owned("out.ppd"), ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}}, "", 0, 0, false, OwnerKept("out.ppd")},
 	{"ExistingOutputKeptOnFailure", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}}, "", ReplaceArgs({kLong}), kTooLong, {}},
 	{"NewOutputRemovedOnFailure", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "", ReplaceArgs({kLong}), kTooLong, {}},
 	{"LinkedOutputWrittenInPlace", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}}, "ln out.ppd l.ppd",
@@ -542,6 +593,46 @@ const Case kCases[] = {
 	   "[ERROR] in.gz can not read.\n", {}),
 	Gz("GzTrailingGarbage", {{"in.gz", kGzPpd + "junk"}, {"p.txt", kReplace}, {"out.gz", kOld}},
 	   {"ppdedit", "/R", "in.gz", "out.gz", "p.txt"}, "[ERROR] in.gz can not read.\n", {}),
+
+	// ppdedit-inplace: each file edited as ppdedit would write its copy, and
+	// replaced only when that differs; one line a file says what became of it.
+	InPlace("InPlaceChanged", {{"a.ppd", kPpd}, {"b.gz", kGzPpd}, {"p.txt", kReplace}}, "",
+	        {"/R", "p.txt", "A4", "--", "a.ppd", "b.gz"}, "changed: a.ppd\nchanged: b.gz\n",
+	        {{"a.ppd", kA4}, {"b.gz", Gzip(kA4)}}),
+	InPlace("InPlaceMarker", {{"a.ppd", kPpd + "*Marker\n"}, {"p.txt", kAdd}}, "", {"p.txt", "--", "a.ppd"},
+	        "unchanged: a.ppd (the marker is there)\n", {}),
+	InPlace("InPlaceSameTextNotRewritten", {{"a.ppd", kPpd}, {"b.gz", kGzPpd}, {"p.txt", kReplace}}, kStamp,
+	        {"/R", "p.txt", "Letter", "300dpi", "--", "a.ppd", "b.gz"},
+	        "unchanged: a.ppd (no anchor or key matched)\nunchanged: b.gz (no anchor or key matched)\n", {}, 0, kSameStamp),
+	InPlace("InPlaceFailures", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kReplace}}, "mkdir dir && ln l.ppd l2.ppd && mkfifo fifo",
+	        {"/R", "p.txt", "A4", "--", "missing.ppd", "dir", "fifo", "l.ppd", "a.ppd"},
+	        "failed: missing.ppd: [ERROR] missing.ppd is not found.\nfailed: dir: dir is not a regular file.\n"
+	        "failed: fifo: fifo is not a regular file.\nfailed: l.ppd: l.ppd has 2 hard links, which a new file would split.\n"
+	        "changed: a.ppd\n", {{"a.ppd", kA4}}, 1),
+	InPlace("InPlaceLinkedUnchanged", {{"l.ppd", kPpd}, {"p.txt", "*Nowhere\n*X\n"}}, "ln l.ppd l2.ppd", {"/R", "p.txt", "--", "l.ppd"},
+	        "unchanged: l.ppd (no anchor or key matched)\n", {}),
+	InPlace("InPlaceParaMissing", {{"a.ppd", kPpd}}, "", {"/R", "nope.txt", "--", "a.ppd"},
+	        "failed: a.ppd: [ERROR] nope.txt is not found.\n", {}, 1),
+	InPlace("InPlaceNulInTemplate", {{"a.ppd", kPpd}, {"p.txt", std::string("*M\n*OpenGroup: General\n*T1\n*T\0\n", 31)}}, "",
+	        {"p.txt", "--", "a.ppd"}, "failed: a.ppd: [ERROR] p.txt is not a text file.\n", {}, 1),
+	InPlace("InPlaceCrlf", {{"a.ppd", kPpdCrlf}, {"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "--", "a.ppd"}, "changed: a.ppd\n",
+	        {{"a.ppd", kHeadCrlf + "*DefaultPageSize: A4\n*DefaultResolution: !1!\n*CloseGroup: General\r\n"}}),
+	InPlace("InPlaceSymlinkTargetReplaced", {{"t.ppd", kPpd}, {"p.txt", kReplace}}, "ln -s t.ppd l.ppd",
+	        {"/R", "p.txt", "A4", "--", "l.ppd"}, "changed: l.ppd\n", {{"t.ppd", kA4}}),
+	InPlace("InPlaceKeepsOwnerAndMode", {{"a.ppd", kPpd}, {"p.txt", kReplace}}, Owned("a.ppd"), {"/R", "p.txt", "A4", "--", "a.ppd"},
+	        "changed: a.ppd\n", {{"a.ppd", kA4}}, 0, OwnerKept("a.ppd")),
+	InPlace("InPlaceDryRunWritesNothing", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kReplace}}, "ln l.ppd l2.ppd",
+	        {"-n", "/R", "p.txt", "A4", "--", "a.ppd", "l.ppd"},
+	        "changed: a.ppd\nfailed: l.ppd: l.ppd has 2 hard links, which a new file would split.\n", {}, 1),
+	InPlace("InPlaceQuiet", {{"a.ppd", kPpd}, {"p.txt", kReplace}}, "", {"-q", "/R", "p.txt", "A4", "--", "a.ppd", "c.ppd"},
+	        "failed: c.ppd: [ERROR] c.ppd is not found.\n", {{"a.ppd", kA4}}, 1),
+	InPlace("InPlaceConcurrentRunsKeepEveryEdit", Racers(), "", {"p0.txt", "--", "a.ppd"}, "changed: a.ppd\n",
+	        {{"a.ppd", kAny}}, 0, kEveryBlock, kRacers),
+	[] {
+		Case c = InPlace("InPlaceUsage", {{"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "a.ppd"}, "", {}, 2);
+		c.err = kAny;
+		return c;
+	}(),
 };
 // clang-format on
 

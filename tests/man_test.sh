@@ -1,8 +1,9 @@
 #!/bin/sh
-# Checks the man page: groff renders it without a warning; its sections come
+# Checks a man page: groff renders it without a warning; its sections come
 # in the usual order; it has a date; no sentence is set with two blanks; its
 # EXAMPLES show the files of examples/ byte for byte; its DIAGNOSTICS name
-# every "[ERROR] " message that the source can print.
+# every message that the source can print for its program: ppdedit's
+# "[ERROR] " messages, and the sentences of ppdedit-inplace's failed: lines.
 # Usage: man_test.sh PAGE SOURCE_DIR
 set -eu
 page=$1 src=$2
@@ -19,11 +20,22 @@ if [ -n "$warnings" ]; then
 	fail=1
 fi
 
+name=$(sed -n 's/^\.TH \([^ ]*\) 1 .*/\1/p' "$page")
 sections=$(sed -n 's/^\.SH "*\([^"]*\)"*$/\1/p' "$page" | tr '\n' '|')
-want="NAME|SYNOPSIS|DESCRIPTION|OPTIONS|PARAMETER FILES|EXIT STATUS|DIAGNOSTICS|EXAMPLES|CAVEATS|COPYRIGHT|SEE ALSO|"
+if [ "$name" = PPDEDIT ]; then
+	want="NAME|SYNOPSIS|DESCRIPTION|OPTIONS|PARAMETER FILES|EXIT STATUS|DIAGNOSTICS|EXAMPLES|CAVEATS|COPYRIGHT|SEE ALSO|"
+	see="cupstestppd (8)|lpadmin (8)|sed (1)|gzip (1)"
+	# Every "[ERROR] %s ...\n" format of the sources.
+	formats=$(grep -ho '"\[ERROR\] %s [^"]*\\n"' "$src"/src/*.cpp)
+else
+	want="NAME|SYNOPSIS|DESCRIPTION|OPTIONS|EXIT STATUS|DIAGNOSTICS|EXAMPLES|CAVEATS|COPYRIGHT|SEE ALSO|"
+	see="ppdedit (1)|flock (2)|rename (2)"
+	# The sentences of a failed: line that say why a file is not replaced.
+	formats=$(grep -ho 'printf("%s [^"]*\\n"' "$src"/src/Output.cpp | sed 's/^printf(//; s/%ju/N/')
+fi
 [ "$sections" = "$want" ] || { echo "sections: $sections"; echo "want:     $want"; fail=1; }
 
-grep -q -E '^\.TH PPDEDIT 1 "[0-9]{4}-[0-9]{2}-[0-9]{2}" ' "$page" || { echo "the .TH line has no date"; fail=1; }
+grep -q -E "^\.TH $name 1 \"[0-9]{4}-[0-9]{2}-[0-9]{2}\" " "$page" || { echo "the .TH line has no date"; fail=1; }
 
 # Rendered unjustified, two blanks stand only after what groff takes for a
 # sentence's end: flag those after '!' or '?' (a placeholder such as !0! at
@@ -41,13 +53,14 @@ for name in $(sed -n 's/^\.\\" example: //p' "$page"); do
 	[ "$shown" = "$(cat "$src/examples/$name")" ] || { echo "EXAMPLES show another $name"; fail=1; }
 done
 
-for see in 'cupstestppd (8)' 'lpadmin (8)' 'sed (1)' 'gzip (1)'; do
-	grep -q "^\.BR $see" "$page" || { echo "SEE ALSO lacks $see"; fail=1; }
+IFS='|'
+for ref in $see; do
+	grep -q "^\.BR $ref" "$page" || { echo "SEE ALSO lacks $ref"; fail=1; }
 done
+unset IFS
 
 text=$(echo "$rendered" | tr -s ' \n' ' ')
-for message in $(grep -ho '"\[ERROR\] %s [^"]*\\n"' "$src"/src/*.cpp |
-	sed 's/^"//; s/\\n"$//; s/%s/F/; s/ /_/g'); do
+for message in $(echo "$formats" | sed 's/^"//; s/\\n"$//; s/%s/F/; s/ /_/g'); do
 	message=$(echo "$message" | tr _ ' ')
 	case $text in
 	*"$message"*) ;;

@@ -13,6 +13,9 @@ got=$("$work/root/usr/bin/ppdedit" "$src/examples/quillmark-q300.ppd" "$work/out
 	"$src/examples/add-duplex.txt" Two-Sided None)
 [ "$got" = "Output : $work/out.ppd" ] || { echo "installed binary printed: $got"; exit 1; }
 grep -q '^\*OpenUI \*Duplex/Two-Sided: PickOne' "$work/out.ppd"
+test -f "$work/root/usr/share/man/man1/ppdedit-inplace.1.gz"
+got=$("$work/root/usr/bin/ppdedit-inplace" "$src/examples/add-duplex.txt" Two-Sided None -- "$work/out.ppd")
+[ "$got" = "unchanged: $work/out.ppd (the marker is there)" ] || { echo "installed ppdedit-inplace printed: $got"; exit 1; }
 
 if ! command -v dpkg-shlibdeps >/dev/null; then
 	echo "dpkg-shlibdeps is missing (Debian package dpkg-dev)"
@@ -24,12 +27,14 @@ deb=$(ls "$work"/ppdedit_"$version"_*.deb)
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 want=$(sort <<'END'
 ./usr/bin/ppdedit
+./usr/bin/ppdedit-inplace
 ./usr/share/doc/ppdedit/README.md.gz
 ./usr/share/doc/ppdedit/changelog.gz
 ./usr/share/doc/ppdedit/copyright
 ./usr/share/doc/ppdedit/examples/add-duplex.txt
 ./usr/share/doc/ppdedit/examples/quillmark-q300.ppd
 ./usr/share/doc/ppdedit/examples/replace-defaults.txt
+./usr/share/man/man1/ppdedit-inplace.1.gz
 ./usr/share/man/man1/ppdedit.1.gz
 END
 )

@@ -1,15 +1,17 @@
 #!/bin/bash
 # Runs each shell block of the README marked "<!-- run -->" or "<!-- setup -->",
-# in order, in a scratch folder holding a copy of examples/ and build/ppdedit,
-# and compares what it prints with the text block marked "<!-- output -->"
-# after it.
+# in order, in a scratch folder holding a copy of examples/ and build/ with
+# ppdedit and ppdedit-inplace (also on the PATH, as once installed), and
+# compares what it prints with the text block marked "<!-- output -->" after
+# it.
 #
 # Given a folder of real PPDs, it then runs the cookbook's blocks again, all
-# but its setup, on a folder of real PPDs (a third of them compressed, some
-# of mode 640) and checks what needs no expected text: a file reported
-# "changed" changed, a file reported "unchanged", "skipped" or "failed" kept
-# its bytes, no file changed unreported, a failure shows the tool's message,
-# and the folder keeps its files, modes, owners and groups.
+# but its setup, on a folder of real PPDs (plain, compressed, CR LF, of mode
+# 640, and one reached through a symbolic link) and checks what needs no
+# expected text: a file reported "changed" changed, a file reported
+# "unchanged", "skipped" or "failed" kept its bytes, no file changed
+# unreported, a failure shows the tool's message, and the folder keeps its
+# files, links, modes, owners and groups, and each file its line endings.
 #
 # Usage: readme_test.sh README SOURCE_DIR PPDEDIT_BINARY [REAL_PPD_DIR]
 set -eu
@@ -37,14 +39,17 @@ awk -v dir="$blocks" '
 	open { print > sprintf("%s/%03d.%s", dir, n, mode) }
 ' "$readme"
 
-# A scratch checkout: examples/ and build/ppdedit.
+# A scratch checkout: examples/, and build/ with both programs, also on the PATH.
 new_work() {
 	rm -rf "$work"
 	work=$(mktemp -d)
 	cp -r "$src/examples" "$work/"
 	mkdir "$work/build"
 	ln -s "$bin" "$work/build/ppdedit"
+	ln -s "$(dirname "$bin")/ppdedit-inplace" "$work/build/ppdedit-inplace"
+	export PATH="$work/build:$base_path"
 }
+base_path=$PATH
 
 fail=0 count=0
 new_work
@@ -62,20 +67,24 @@ echo "$count README blocks run"
 [ "$count" -gt 0 ] || exit 1
 [ -n "$real" ] || exit $fail
 
-# One line a file of build/ppds: its name, mode, owner, group and bytes' sum.
+# One line a file of build/ppds: its name, mode, owner, group (a link's
+# own), its text's line endings (lf, crlf or mixed) and its bytes' sum.
 snapshot() {
 	for f in "$work"/build/ppds/*; do
-		echo "build/ppds/${f##*/} $(stat -c '%a %u %g' "$f") $(sha256sum <"$f" | cut -c1-16)"
+		echo "build/ppds/${f##*/} $(stat -c '%a %u %g' "$f") $(endings "$f") $(sha256sum <"$f" | cut -c1-16)"
 	done
+}
+endings() {
+	gzip -dcf "$1" | awk '/\r$/ { cr++ } END { print cr == 0 ? "lf" : cr == NR ? "crlf" : "mixed" }'
 }
 
 # Checks one cookbook block's report ($1) against the folder before ($2)
 # and after ($3) it ran.
 check_block() {
 	local report=$1 before=$2 after=$3
-	if ! diff <(cut -d' ' -f1-4 "$before") <(cut -d' ' -f1-4 "$after") >/dev/null; then
-		echo "the folder's files, modes, owners or groups changed:"
-		diff <(cut -d' ' -f1-4 "$before") <(cut -d' ' -f1-4 "$after") || true
+	if ! diff <(cut -d' ' -f1-5 "$before") <(cut -d' ' -f1-5 "$after") >/dev/null; then
+		echo "the folder's files, modes, owners, groups or line endings changed:"
+		diff <(cut -d' ' -f1-5 "$before") <(cut -d' ' -f1-5 "$after") || true
 		return 1
 	fi
 	local name status rest changed
@@ -96,20 +105,24 @@ check_block() {
 	fi
 }
 
-# A sample of the real PPDs: every file's turn comes round, a third of them
-# compressed and some of mode 640.
+# A sample of the real PPDs: every file's turn comes round, a quarter of
+# them compressed, a quarter of mode 640, a quarter with CR LF endings, and
+# the last reached through a symbolic link from outside the folder.
 mapfile -t pool < <(find "$real" -name '*.ppd' -type f | sort | awk 'NR % 8 == 1' | head -n 40)
 [ ${#pool[@]} -gt 0 ] || { echo "no PPD in $real"; exit 1; }
 new_work
-mkdir "$work/build/ppds"
+mkdir "$work/build/ppds" "$work/build/elsewhere"
 for i in "${!pool[@]}"; do
 	name=$(printf 'real%03d.ppd' "$i")
-	case $((i % 3)) in
+	case $((i % 4)) in
 	0) gzip -nc "${pool[$i]}" >"$work/build/ppds/$name.gz" ;;
 	1) cp "${pool[$i]}" "$work/build/ppds/$name" && chmod 640 "$work/build/ppds/$name" ;;
+	2) sed 's/\r$//; s/$/\r/' "${pool[$i]}" >"$work/build/ppds/$name" ;;
 	*) cp "${pool[$i]}" "$work/build/ppds/$name" ;;
 	esac
 done
+mv "$work/build/ppds/$name" "$work/build/elsewhere/$name"
+ln -s "../elsewhere/$name" "$work/build/ppds/$name"
 real_blocks=0
 while read -r n kind where; do
 	[ "$where" = cook ] && [ "$kind" = run ] || continue
