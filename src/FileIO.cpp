@@ -515,11 +515,11 @@ int DropPiece(const Piece &piece)
 // An edit in place that made its file but changed nothing drops it.
 int CloseOutput()
 {
-	bool ok = !g_gzOutput || GzipFinish();
 	if (g_replacesInput && !g_changed) {
 		DiscardOutput();
-		return ok ? 1 : OutputWriteError();
+		return 1;
 	}
+	bool ok = !g_gzOutput || GzipFinish();
 	ok = SyncOutputFile(g_outFd) && ok;
 	ok = fclose(*g_outStream) == 0 && ok;
 	*g_outStream = nullptr;

@@ -304,8 +304,14 @@ Case InPlace(const char *name, Files files, std::string setup, std::vector<std::
 }
 
 // Notes the inode and modification time of the files, and checks them.
-const std::string kStamp = "touch -d 2001-01-01 a.ppd b.gz && stat -c %n:%i:%Y a.ppd b.gz > was";
-const std::string kSameStamp = "[ \"$(stat -c %n:%i:%Y a.ppd b.gz)\" = \"$(cat was)\" ]";
+std::string Stamp(const std::string &files)
+{
+	return "touch -d 2001-01-01 " + files + " && stat -c %n:%i:%Y " + files + " > was";
+}
+std::string SameStamp(const std::string &files)
+{
+	return "[ \"$(stat -c %n:%i:%Y " + files + ")\" = \"$(cat was)\" ]";
+}
 
 // Eight more runs, each adding its own block to a.ppd while the row's own
 // run adds one: with each file locked from its reading to its rename, no
@@ -601,9 +607,18 @@ const Case kCases[] = {
 	        {{"a.ppd", kA4}, {"b.gz", Gzip(kA4)}}),
 	InPlace("InPlaceMarker", {{"a.ppd", kPpd + "*Marker\n"}, {"p.txt", kAdd}}, "", {"p.txt", "--", "a.ppd"},
 	        "unchanged: a.ppd (the marker is there)\n", {}),
-	InPlace("InPlaceSameTextNotRewritten", {{"a.ppd", kPpd}, {"b.gz", kGzPpd}, {"p.txt", kReplace}}, kStamp,
+	InPlace("InPlaceSameTextNotRewritten", {{"a.ppd", kPpd}, {"b.gz", kGzPpd}, {"p.txt", kReplace}}, Stamp("a.ppd b.gz"),
 	        {"/R", "p.txt", "Letter", "300dpi", "--", "a.ppd", "b.gz"},
-	        "unchanged: a.ppd (no anchor or key matched)\nunchanged: b.gz (no anchor or key matched)\n", {}, 0, kSameStamp),
+	        "unchanged: a.ppd (no anchor or key matched)\nunchanged: b.gz (no anchor or key matched)\n", {}, 0,
+	        SameStamp("a.ppd b.gz")),
+	// Larger than a block: the change comes after the start has left it.
+	InPlace("InPlaceLargeChangedAtEnd", {{"a.ppd", kBig + "*Last\n"}, {"b.gz", Gzip(kBig + "*Last\n")}, {"p.txt", "*Last\n*New\n"}},
+	        "", {"/R", "p.txt", "--", "a.ppd", "b.gz"}, "changed: a.ppd\nchanged: b.gz\n",
+	        {{"a.ppd", kBig + "*New\n"}, {"b.gz", Gzip(kBig + "*New\n")}}),
+	InPlace("InPlaceLargeUnchanged", {{"a.ppd", kBig}, {"b.gz", Gzip(kBig)}, {"p.txt", "*Nowhere\n*X\n"}}, Stamp("a.ppd b.gz"),
+	        {"/R", "p.txt", "--", "a.ppd", "b.gz"},
+	        "unchanged: a.ppd (no anchor or key matched)\nunchanged: b.gz (no anchor or key matched)\n", {}, 0,
+	        SameStamp("a.ppd b.gz")),
 	InPlace("InPlaceFailures", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kReplace}}, "mkdir dir && ln l.ppd l2.ppd && mkfifo fifo",
 	        {"/R", "p.txt", "A4", "--", "missing.ppd", "dir", "fifo", "l.ppd", "a.ppd"},
 	        "failed: missing.ppd: [ERROR] missing.ppd is not found.\nfailed: dir: dir is not a regular file.\n"
