@@ -70,6 +70,25 @@ void CheckReplace(const std::string &line, const std::string &token, const std::
 }
 
 // With values free of '!' and digits, no filled placeholder can remain.
+// ExpandParameters replaces only the indices the line holds at their turn:
+// it must give what replacing every index in turn gives, values that bring
+// in placeholders included.
+void CheckCascade(const std::string &line, std::vector<std::string> values)
+{
+	std::vector<char *> params;
+	for (auto &v : values)
+		params.push_back(v.data());
+	std::vector<char> fast(kLineMax, '\0'), each(kLineMax, '\0');
+	memcpy(fast.data(), line.data(), line.size());
+	memcpy(each.data(), line.data(), line.size());
+	int ok = ExpandParameters(fast.data(), kLineMax, static_cast<int>(params.size()), params.data());
+	bool fits = true;
+	for (std::size_t n = 0; n < params.size() && fits; n++)
+		fits = StrReplace(each.data(), kLineMax, ("!" + std::to_string(n) + "!").c_str(),
+		                  params[n]) != nullptr;
+	Check(ok == fits && (!ok || strcmp(fast.data(), each.data()) == 0));
+}
+
 void CheckExpand(const std::string &line, std::vector<std::string> values)
 {
 	std::vector<char *> params;
@@ -124,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 	CheckTrim(line);
 	CheckReplace(line, token, values.empty() ? "" : values[0]);
 	CheckExpand(line, values);
+	CheckCascade(line, values);
 	CheckFind(line, token);
 	CheckFind(line, line.substr(line.size() / 3, token.size())); // one that is there
 	return 0;
