@@ -81,7 +81,8 @@ void CheckCascade(const std::string &line, std::vector<std::string> values)
 	std::vector<char> fast(kLineMax, '\0'), each(kLineMax, '\0');
 	memcpy(fast.data(), line.data(), line.size());
 	memcpy(each.data(), line.data(), line.size());
-	int ok = ExpandParameters(fast.data(), kLineMax, static_cast<int>(params.size()), params.data());
+	int ok = ExpandParameters(fast.data(), kLineMax, static_cast<int>(params.size()),
+	                          params.data());
 	bool fits = true;
 	for (std::size_t n = 0; n < params.size() && fits; n++)
 		fits = StrReplace(each.data(), kLineMax, ("!" + std::to_string(n) + "!").c_str(),
