@@ -180,8 +180,8 @@ bool HasAttributes(int fd)
 }
 
 // Why the opened file (g_st, on fd) cannot be replaced, found without
-// making anything.
-Why FirstObstacle(int fd)
+// making anything; found says whether FindTarget found where it stands.
+Why FirstObstacle(int fd, bool found)
 {
 	if (!S_ISREG(g_st.st_mode))
 		return kNotRegular;
@@ -189,15 +189,31 @@ Why FirstObstacle(int fd)
 		return kLinks;
 	if (HasAttributes(fd))
 		return kAttributes;
-	return FindTarget(g_name) ? kReplaceable : kNoTemp;
+	return found ? kReplaceable : kNoTemp;
+}
+
+// The length of the folder part that g_target starts with, its last slash
+// included; 0 for a file of the working folder.
+int FolderLength()
+{
+	const char *slash = strrchr(g_target, '/');
+	return slash ? static_cast<int>(slash - g_target) + 1 : 0;
+}
+
+// Writes the folder of g_target into g_temp ("." for the working folder).
+// False when it does not fit.
+bool FolderInTemp()
+{
+	int dir = FolderLength();
+	int n = snprintf(g_temp, sizeof g_temp, "%.*s", dir ? dir : 1, dir ? g_target : ".");
+	return n > 0 && static_cast<std::size_t>(n) < sizeof g_temp;
 }
 
 // Makes the temporary file beside g_target, recorded so that a failure or
 // a signal removes it. -1 when it cannot be made.
 int MakeTemp()
 {
-	const char *slash = strrchr(g_target, '/');
-	int dir = slash ? static_cast<int>(slash - g_target) + 1 : 0;
+	int dir = FolderLength();
 	int n = snprintf(g_temp, sizeof g_temp, "%.*s.%s%sXXXXXX", dir, g_target, g_target + dir,
 	                 kTempInfix);
 	if (n < 0 || static_cast<std::size_t>(n) >= sizeof g_temp)
@@ -221,11 +237,12 @@ Why DressTemp(int fd)
 	return kReplaceable;
 }
 
-// Makes the file that will replace the opened one (g_st, on fd): its
-// descriptor in *temp, or why it cannot be made.
-Why StartTemp(int fd, int *temp)
+// Makes the file that will replace the opened one (g_st, on fd), where
+// FindTarget found it stands: its descriptor in *temp, or why it cannot be
+// made.
+Why StartTemp(int fd, bool found, int *temp)
 {
-	Why why = FirstObstacle(fd);
+	Why why = FirstObstacle(fd, found);
 	if (why != kReplaceable)
 		return why;
 	*temp = MakeTemp();
@@ -308,13 +325,6 @@ int CheckDistinct(const struct stat &in, const struct stat &para)
 	return 0;
 }
 
-// Records an output that this run has just created, so that a failure or a
-// signal removes it again.
-void NoteCreated(const char *path)
-{
-	g_created = FindTarget(path);
-}
-
 void Reset()
 {
 	g_tempMade = 0;
@@ -347,15 +357,17 @@ int OpenOutputFile(const char *path, const struct stat &in, const struct stat &p
 		close(fd);
 		return NotCreated();
 	}
-	if (created)
-		NoteCreated(path);
+	// An output that this run created is removed again by a failure or a
+	// signal, once it is known where it stands.
+	bool found = FindTarget(path);
+	g_created = created && found;
 	if (!CheckDistinct(in, para)) {
 		close(fd);
 		Undo();
 		return -1;
 	}
 	int temp;
-	if (StartTemp(fd, &temp) != kReplaceable)
+	if (StartTemp(fd, found, &temp) != kReplaceable)
 		return ClaimInPlace(fd);
 	close(fd);
 	return temp;
@@ -409,19 +421,14 @@ bool MayGiveOwner(const struct stat &st)
 // Whether a file can be made in the folder of g_target.
 bool FolderWritable()
 {
-	const char *slash = strrchr(g_target, '/');
-	if (!slash)
-		return faccessat(AT_FDCWD, ".", W_OK | X_OK, AT_EACCESS) == 0;
-	int n = snprintf(g_temp, sizeof g_temp, "%.*s", static_cast<int>(slash - g_target) + 1,
-	                 g_target);
-	return n > 0 && faccessat(AT_FDCWD, g_temp, W_OK | X_OK, AT_EACCESS) == 0;
+	return FolderInTemp() && faccessat(AT_FDCWD, g_temp, W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 } // namespace
 
 int CheckReplaceable()
 {
-	Why why = FirstObstacle(g_inputFd);
+	Why why = FirstObstacle(g_inputFd, FindTarget(g_name));
 	if (why == kReplaceable && !FolderWritable())
 		why = kNoTemp;
 	if (why == kReplaceable && !MayGiveOwner(g_st))
@@ -434,7 +441,7 @@ int CheckReplaceable()
 int OpenReplacement(bool say)
 {
 	int temp = -1;
-	Why why = StartTemp(g_inputFd, &temp);
+	Why why = StartTemp(g_inputFd, FindTarget(g_name), &temp);
 	if (why == kReplaceable)
 		return temp;
 	if (say)
@@ -458,11 +465,7 @@ namespace {
 // power cut.
 int SyncFolder()
 {
-	const char *slash = strrchr(g_target, '/');
-	int n = snprintf(g_temp, sizeof g_temp, "%.*s",
-	                 slash ? static_cast<int>(slash - g_target) + 1 : 1,
-	                 slash ? g_target : ".");
-	int fd = n > 0 ? open(g_temp, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+	int fd = FolderInTemp() ? open(g_temp, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
 	bool ok = fd >= 0 && fsync(fd) == 0;
 	if (fd >= 0)
 		close(fd);
