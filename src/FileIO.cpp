@@ -35,6 +35,8 @@ namespace {
 constexpr std::size_t kBlockSize = 512 * 1024;
 constexpr std::size_t kPageSize = 4096;
 static_assert(kBlockSize >= 2 * kPieceMax + kPageSize, "a whole piece must fit after a refill");
+// A limit of CopyUpTo: the input's end, wherever it is.
+constexpr off_t kToTheEnd = std::numeric_limits<off_t>::max();
 // The most that one copy_file_range call is asked to move.
 constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
 // What is read of a pipe to see whether it is compressed: it cannot be read
@@ -44,14 +46,17 @@ constexpr std::size_t kLookAhead = 64 * 1024;
 // A file read in blocks. Bytes before pos are consumed; when copy is set,
 // the consumed bytes from keep on are still owed to the output and are
 // written in one run before the block moves or something else is written.
-// base is the file offset of the block's first byte; fills counts the
+// base is the text offset of the block's first byte; fills counts the
 // refills, so that what was found in an earlier fill is known to be stale.
+// A plain file that can seek is read at explicit offsets (base + end), so
+// that no seek can fail and leave the reading elsewhere.
 struct Reader {
 	int fd;
 	const char *path;
 	bool copy;
 	bool eof;
-	bool gz; // the file is gzip-compressed; the block holds its text
+	bool gz;         // the file is gzip-compressed; the block holds its text
+	bool positional; // a plain file read at its text offsets
 	off_t base;
 	unsigned long fills;
 	std::size_t pos;
@@ -81,11 +86,13 @@ off_t g_anchorEnd;
 bool g_anchorFound;
 
 // What becomes of the output: none yet; pending, for an edit in place that
-// has not changed anything yet (nothing is made); or written to g_outFd.
+// has not changed anything yet (nothing is made); or written to g_outFd,
+// whose offset is g_outAt.
 enum OutputState { kNoOutput, kPending, kWriting };
 OutputState g_outState;
 FILE **g_outStream;
 int g_outFd = -1;
+off_t g_outAt;
 // Whether the output is written compressed, as the input is.
 bool g_gzOutput;
 // An edit in place: its output replaces the input, and only when changed.
@@ -105,6 +112,7 @@ void StartReader(Reader *r, int fd, const char *path)
 	r->copy = false;
 	r->eof = false;
 	r->gz = false;
+	r->positional = false;
 	r->base = 0;
 	r->fills = 1;
 	r->pos = r->end = r->keep = 0;
@@ -123,7 +131,9 @@ ssize_t ReadText(Reader *r, char *to, std::size_t n)
 	if (r->gz)
 		return GzipRead(to, n);
 	for (;;) {
-		ssize_t got = read(r->fd, to, n);
+		ssize_t got = r->positional ? pread(r->fd, to, n,
+		                                    r->base + static_cast<off_t>(to - r->block))
+		                            : read(r->fd, to, n);
 		if (got >= 0 || errno != EINTR)
 			return got;
 	}
@@ -188,6 +198,7 @@ int StartInput(Reader *r, int fd, const char *path)
 	if (n < 0)
 		return ReadError(path);
 	r->gz = GzipMagic(magic, static_cast<std::size_t>(n));
+	r->positional = !r->gz;
 	return !r->gz || GzipStartInput(r->fd, nullptr, 0) || ReadError(path);
 }
 
@@ -205,6 +216,7 @@ int Emit(const char *p, std::size_t n)
 			return OutputWriteError();
 		p += w;
 		n -= static_cast<std::size_t>(w);
+		g_outAt += w;
 	}
 	return 1;
 }
@@ -249,10 +261,9 @@ std::size_t AlignedStart(const Reader *r)
 {
 	if (!r->copy || g_outState != kWriting || g_gzOutput)
 		return 0;
-	off_t at = lseek(g_outFd, 0, SEEK_CUR);
 	auto block = reinterpret_cast<std::uintptr_t>(r->block);
-	auto want = static_cast<std::uintptr_t>(at) + kPageSize / 2;
-	return at < 0 ? 0 : (want - block) % kPageSize;
+	auto want = static_cast<std::uintptr_t>(g_outAt) + kPageSize / 2;
+	return (want - block) % kPageSize;
 }
 
 // Moves the unconsumed bytes to the block's start, or near it, once the
@@ -355,58 +366,47 @@ int NextCandidate(Reader *r, Needle *a, Needle *b, Piece *piece)
 	return NextPiece(r, piece);
 }
 
-// Whether a file's status shows the same file, unchanged: its inode, size
-// and modification time.
-bool SameVersion(const struct stat &a, const struct stat &b)
+// Whether the kernel should copy the rest of the input from offset at. It
+// beats read and write only while input and output offsets stand at the
+// same place in their pages: shifted by an edit, its copy makes the output
+// much slower to flush and close (measured on ext4).
+bool KernelCopyPays(off_t at)
 {
-	return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-	       a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-// Whether the kernel should copy the rest of the input. It beats read and
-// write only while input and output offsets stand at the same place in
-// their pages: shifted by an edit, its copy makes the output much slower to
-// flush and close (measured on ext4).
-bool KernelCopyPays(int in, int out)
-{
-	off_t i = lseek(in, 0, SEEK_CUR);
-	off_t o = lseek(out, 0, SEEK_CUR);
-	return i >= 0 && o >= 0 && (o - i) % getpagesize() == 0;
+	return (g_outAt - at) % getpagesize() == 0;
 }
 
 // Passes over up to count bytes of a plain input without reading them, for
 // an edit in place that has changed nothing yet: they are the input's own
-// text, which a change copies from the file. Returns how many it passed.
-off_t SkipInKernel(Reader *r, off_t count)
+// text, which a change copies from the file. Returns how many it passed:
+// what the file held when reading started. A file cut short meanwhile is
+// found when those bytes are copied, or by the check before the rename.
+off_t SkipAhead(const Reader *r, off_t count)
 {
-	off_t at = lseek(r->fd, 0, SEEK_CUR);
-	off_t end = lseek(r->fd, 0, SEEK_END);
-	off_t to = at >= 0 && end >= at ? at + std::min(count, end - at) : at;
-	if (at < 0 || lseek(r->fd, to, SEEK_SET) != to)
-		return 0;
-	return to - at;
+	return std::max<off_t>(0, std::min(count, g_inStat.st_size - r->base));
 }
 
-// Copies up to count bytes of the input from its current offset in the
+// Copies up to count bytes of the input from the block's offset in the
 // kernel, when that pays, and returns how many it copied. The copy stops at
 // the end or at any error; the plain copy that follows it confirms the end,
 // and names a real error with the file it belongs to.
 off_t CopyInKernel(Reader *r, off_t count)
 {
-	if (g_outState == kPending)
-		return r->gz ? 0 : SkipInKernel(r, count);
-	if (r->gz || !KernelCopyPays(r->fd, g_outFd))
+	if (!r->positional)
 		return 0;
-	off_t done = 0;
-	while (done < count) {
-		std::size_t want =
-		        static_cast<std::size_t>(std::min<off_t>(count - done, kCopyChunk));
-		ssize_t n = copy_file_range(r->fd, nullptr, g_outFd, nullptr, want, 0);
+	if (g_outState == kPending)
+		return SkipAhead(r, count);
+	if (!KernelCopyPays(r->base))
+		return 0;
+	off_t at = r->base;
+	while (at - r->base < count) {
+		std::size_t want = static_cast<std::size_t>(
+		        std::min<off_t>(count - (at - r->base), kCopyChunk));
+		ssize_t n = copy_file_range(r->fd, &at, g_outFd, nullptr, want, 0);
 		if (n <= 0)
 			break;
-		done += n;
+		g_outAt += n;
 	}
-	return done;
+	return at - r->base;
 }
 
 // Lets go of a block whose bytes are all consumed, once what it owes is
@@ -436,6 +436,9 @@ int CopyUpTo(Reader *r, off_t limit)
 		if (!Refill(r))
 			return 0;
 	}
+	// The input ends before a place that an earlier pass found in it.
+	if (r->base + static_cast<off_t>(r->end) < limit && limit != kToTheEnd)
+		return ReadError(r->path);
 	r->pos = static_cast<std::size_t>(std::min(limit - r->base, static_cast<off_t>(r->end)));
 	return FlushRun(r, r->pos);
 }
@@ -446,6 +449,7 @@ int StartWriting(int fd)
 {
 	g_gzOutput = g_inReader.gz;
 	g_outFd = fd;
+	g_outAt = 0;
 	g_outState = kWriting;
 	*g_outStream = fdopen(fd, "wb");
 	if (!*g_outStream)
@@ -468,8 +472,14 @@ int CopyPrefix(off_t n)
 	while (at < n) {
 		std::size_t want = static_cast<std::size_t>(std::min<off_t>(n - at, kCopyChunk));
 		ssize_t got = copy_file_range(r->fd, &at, g_outFd, nullptr, want, 0);
-		if (got <= 0 && sendfile(g_outFd, r->fd, &at, want) <= 0)
+		if (got <= 0)
+			got = sendfile(g_outFd, r->fd, &at, want);
+		// The file ends before what was read of it: it was cut meanwhile.
+		if (got == 0)
+			return ReadError(r->path);
+		if (got < 0)
 			return OutputWriteError();
+		g_outAt += got;
 	}
 	return 1;
 }
@@ -511,7 +521,20 @@ int DropPiece(const Piece &piece)
 	return 1;
 }
 
-// Ends the output's stream and closes it, then puts the output in place.
+// Whether a regular input, all read, is still the file that reading started
+// on: else what was read may lack what another program wrote meanwhile. An
+// edit in place checks its input later, just before the rename.
+int InputAsStarted()
+{
+	struct stat now;
+	if (g_replacesInput || !S_ISREG(g_inStat.st_mode))
+		return 1;
+	return (fstat(g_inReader.fd, &now) == 0 && SameVersion(now, g_inStat)) ||
+	       ReadError(g_inReader.path);
+}
+
+// Ends the output's stream, gives it what the old file has, closes it, then
+// puts the output in place.
 // An edit in place that made its file but changed nothing drops it.
 int CloseOutput()
 {
@@ -519,15 +542,17 @@ int CloseOutput()
 		DiscardOutput();
 		return 1;
 	}
-	bool ok = !g_gzOutput || GzipFinish();
-	ok = SyncOutputFile(g_outFd) && ok;
-	ok = fclose(*g_outStream) == 0 && ok;
+	bool ok = (!g_gzOutput || GzipFinish() || OutputWriteError()) && SealOutputFile(g_outFd) &&
+	          (SyncOutputFile(g_outFd) || OutputWriteError());
+	bool closed = fclose(*g_outStream) == 0;
 	*g_outStream = nullptr;
 	g_outFd = -1;
 	g_outState = kNoOutput;
+	if (ok && !closed)
+		ok = OutputWriteError();
 	if (!ok) {
 		DiscardOutputFile();
-		return OutputWriteError();
+		return 0;
 	}
 	return CommitOutputFile();
 }
@@ -663,7 +688,7 @@ int FinishOutput()
 		return PassRest();
 	// The rest of the block is consumed: all of it is owed to the output.
 	g_inReader.pos = g_inReader.end;
-	if (!CopyUpTo(&g_inReader, std::numeric_limits<off_t>::max())) {
+	if (!CopyUpTo(&g_inReader, kToTheEnd) || !InputAsStarted()) {
 		DiscardOutput();
 		return 0;
 	}
@@ -677,8 +702,7 @@ void DiscardOutput()
 		*g_outStream = nullptr;
 	}
 	g_outFd = -1;
-	if (g_outState != kNoOutput)
-		DiscardOutputFile();
+	DiscardOutputFile();
 	g_outState = kNoOutput;
 }
 

@@ -1,14 +1,23 @@
 // The files that a run writes, and what undoes a run's work on them.
 //
-// A regular output with one link is written into a new temporary file in
-// its folder, ".NAME.ppdedit-XXXXXX", given the output's mode, owner and
-// group, and renamed over the output once every byte is written and the
-// file closed without error. A reader, a second run, a failure and a signal
-// thus see the old output or the new one, whole; only SIGKILL or a crash
-// can leave the temporary file behind. Any other output (a FIFO, a device,
-// a file with several links, or one whose owner, group or extended
-// attributes a new file could not keep) is written in place: locked,
-// emptied once claimed, emptied again on failure.
+// The output's name is followed once, symbolic links included, to the folder
+// that holds the file; that folder is opened once, and every later step
+// (opening the file, making the temporary file, checking the name again,
+// renaming, removing) goes through its descriptor. Swapping a folder of the
+// path for a link during the run then cannot send a step elsewhere.
+//
+// A new output, and a regular output with one link, are written into a new
+// temporary file in that folder, ".NAME.ppdedit-XXXXXX". Once every byte is
+// written it gets the old file's owner, group, extended attributes and mode,
+// and takes the name by rename, if the name still leads to the old file (a
+// new output: if it is still free). A reader, a second run, a failure and a
+// signal thus see the old output or the new one, whole, or no output at all;
+// only SIGKILL or a crash can leave the temporary file behind.
+//
+// A regular output that must keep its inode (several links, no room for a
+// temporary file, attributes that a new file could not be given) is written
+// into a stage, locked, and copied over the file only once the edit is
+// whole. FIFOs and devices are written directly.
 //
 // The state lives in globals so that a signal handler can undo a run's work
 // with async-signal-safe calls only.
@@ -20,11 +29,15 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/random.h>
+#include <sys/sendfile.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -37,27 +50,42 @@ constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
                                   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 // What a temporary file's name holds after ".NAME": it says what made it.
 constexpr char kTempInfix[] = ".ppdedit-";
+constexpr int kTempRandom = 6;
+// The part of the output's name that a temporary file's name repeats, so
+// that the whole fits in a name: ".", the part, the infix, the random part.
+constexpr std::size_t kTempNamePart = NAME_MAX - 1 - (sizeof kTempInfix - 1) - kTempRandom;
+// Symbolic links followed to the last part of a name, as the kernel does.
+constexpr int kMaxLinks = 40;
+// Tries at opening a name that keeps being replaced meanwhile.
+constexpr int kMaxTries = 8;
 
 // Why a file cannot be replaced by a new one.
-enum Why { kReplaceable, kNotRegular, kLinks, kAttributes, kNoTemp, kOwner };
+enum Why { kReplaceable, kLinks, kAttributes, kNoTemp, kOwner };
 
-// The output's name as given, for messages; its status once opened.
+// What Locate finds at the end of a name.
+enum Found { kGone = -1, kAbsent, kEntry, kMagic };
+// How the output is written: a new file renamed into a free name, a new file
+// renamed over the old one, a stage copied over the old one, or the file
+// itself.
+enum Kind { kNone, kNew, kReplace, kStaged, kStream };
+
+// The output's name as given, for messages; the status of the file it
+// leads to.
 const char *g_name;
 struct stat g_st;
-// Where the name leads: the name itself, or the real path of a symbolic
-// link. The temporary file is renamed to it; a created output removed.
-char g_target[PATH_MAX];
-// The temporary file, removed by a failure or a signal while g_tempMade.
-char g_temp[PATH_MAX];
+// The folder that holds the output, opened once, and the output's name in it.
+int g_dir = -1;
+char g_base[NAME_MAX + 1];
+// The temporary file's name in g_dir, removed by a failure or a signal while
+// g_tempMade.
+char g_temp[NAME_MAX + 1];
 volatile sig_atomic_t g_tempMade;
-// An output created by this run: removed by a failure or a signal while
-// set, when g_target still leads to it.
-volatile sig_atomic_t g_created;
-// An output written in place: emptied by a failure or a signal through this
-// second descriptor, which holds the lock until the end.
-volatile sig_atomic_t g_emptyFd = -1;
-// The input that an edit in place replaces.
+// The file being replaced or written over: its attributes are copied, and a
+// staged output is copied over it. For an edit in place it is the input,
+// which the caller closes.
+int g_oldFd = -1;
 int g_inputFd = -1;
+Kind g_kind;
 bool g_sync;
 
 bool SameFile(const struct stat &a, const struct stat &b)
@@ -65,27 +93,12 @@ bool SameFile(const struct stat &a, const struct stat &b)
 	return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Removes the output that this run created, if its name still leads to it.
-// Async-signal-safe.
-void RemoveCreated()
-{
-	struct stat st;
-	if (g_created && stat(g_target, &st) == 0 && SameFile(st, g_st))
-		unlink(g_target);
-	g_created = 0;
-}
-
 // Undoes the run's work on its output. Async-signal-safe.
 void Undo()
 {
 	if (g_tempMade)
-		unlink(g_temp);
+		unlinkat(g_dir, g_temp, 0);
 	g_tempMade = 0;
-	if (g_emptyFd >= 0) {
-		int rc = ftruncate(g_emptyFd, 0);
-		(void)rc;
-	}
-	RemoveCreated();
 }
 
 // Undoes the run's work on its output, then ends the run by the same
@@ -124,8 +137,8 @@ void SetSignalActions()
 	}
 }
 
-// Holds off the ending signals while the state that undoes a step is not
-// yet set, so that no signal can come between the step and its record.
+// Holds off the ending signals while a step and its record must go
+// together, or a step must not be cut short.
 void HoldSignals(bool hold, sigset_t *saved)
 {
 	if (!hold) {
@@ -139,130 +152,200 @@ void HoldSignals(bool hold, sigset_t *saved)
 	sigprocmask(SIG_BLOCK, &set, saved);
 }
 
-// Opens path for writing, creating it when missing; *created says whether
-// this call made it.
-int OpenOrCreate(const char *path, bool *created)
+void CloseFd(int *fd)
 {
-	*created = false;
-	int fd = open(path, O_WRONLY | O_CLOEXEC);
-	if (fd >= 0 || errno != ENOENT)
-		return fd;
-	fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-	*created = fd >= 0;
-	if (fd >= 0 || errno != EEXIST)
-		return fd;
-	// Made meanwhile, or a symbolic link to a missing file, which O_EXCL
-	// refuses: opened as today's open would.
-	return open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+	if (*fd >= 0)
+		close(*fd);
+	*fd = -1;
 }
 
-// Finds where the output's name leads (g_target), and checks that it is the
-// file opened (g_st). 0 when that cannot be told.
-int FindTarget(const char *path)
+// Lets go of the output: its folder, and the old file unless the caller
+// owns it.
+void Release()
 {
-	struct stat at;
-	if (lstat(path, &at) != 0)
-		return 0;
-	if (S_ISLNK(at.st_mode)) {
-		if (!realpath(path, g_target) || stat(g_target, &at) != 0)
-			return 0;
-	} else if (strlen(path) < sizeof g_target) {
-		strcpy(g_target, path);
-	} else {
-		return 0;
-	}
-	return SameFile(at, g_st);
+	if (g_oldFd != g_inputFd)
+		CloseFd(&g_oldFd);
+	g_oldFd = g_inputFd = -1;
+	CloseFd(&g_dir);
+	g_kind = kNone;
 }
 
-bool HasAttributes(int fd)
+void Reset()
 {
-	return flistxattr(fd, nullptr, 0) > 0;
+	Undo();
+	Release();
 }
 
-// Why the opened file (g_st, on fd) cannot be replaced, found without
-// making anything; found says whether FindTarget found where it stands.
-Why FirstObstacle(int fd, bool found)
+// Opens the folder part of the name in path (relative to at), and keeps the
+// last part in g_base: "." for a name that ends in a slash, which names a
+// folder. path is cut at its last slash.
+int OpenFolderOf(int at, char *path)
 {
-	if (!S_ISREG(g_st.st_mode))
-		return kNotRegular;
-	if (g_st.st_nlink != 1)
-		return kLinks;
-	if (HasAttributes(fd))
-		return kAttributes;
-	return found ? kReplaceable : kNoTemp;
-}
-
-// The length of the folder part that g_target starts with, its last slash
-// included; 0 for a file of the working folder.
-int FolderLength()
-{
-	const char *slash = strrchr(g_target, '/');
-	return slash ? static_cast<int>(slash - g_target) + 1 : 0;
-}
-
-// Writes the folder of g_target into g_temp ("." for the working folder).
-// False when it does not fit.
-bool FolderInTemp()
-{
-	int dir = FolderLength();
-	int n = snprintf(g_temp, sizeof g_temp, "%.*s", dir ? dir : 1, dir ? g_target : ".");
-	return n > 0 && static_cast<std::size_t>(n) < sizeof g_temp;
-}
-
-// Makes the temporary file beside g_target, recorded so that a failure or
-// a signal removes it. -1 when it cannot be made.
-int MakeTemp()
-{
-	int dir = FolderLength();
-	int n = snprintf(g_temp, sizeof g_temp, "%.*s.%s%sXXXXXX", dir, g_target, g_target + dir,
-	                 kTempInfix);
-	if (n < 0 || static_cast<std::size_t>(n) >= sizeof g_temp)
+	char *slash = strrchr(path, '/');
+	const char *name = slash ? slash + 1 : path;
+	std::size_t len = strlen(name);
+	if (len > NAME_MAX || !*path) {
+		errno = *path ? ENAMETOOLONG : ENOENT;
 		return -1;
-	sigset_t saved;
-	HoldSignals(true, &saved);
-	int fd = mkostemp(g_temp, O_CLOEXEC);
-	g_tempMade = fd >= 0;
-	HoldSignals(false, &saved);
+	}
+	const char *folder = ".";
+	if (len == 0)
+		name = ".", len = 1, folder = path;
+	else if (slash == path)
+		folder = "/";
+	else if (slash)
+		*slash = '\0', folder = path;
+	memcpy(g_base, name, len + 1);
+	return openat(at, folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Whether a folder is one of /proc, whose links name open files that no
+// path may lead to (a pipe, a deleted file): only the kernel follows them.
+bool OnProc(int dir)
+{
+	struct statfs sf;
+	return fstatfs(dir, &sf) == 0 && sf.f_type == PROC_SUPER_MAGIC;
+}
+
+// Follows path, symbolic links included, to the folder entry it names, as
+// open(2) would, opening each folder once: g_dir is the last, g_base the
+// name in it. kEntry with its status in *st, kAbsent when no such entry
+// exists, kMagic for a link of /proc (*st where it leads), kGone with errno
+// when the path leads nowhere.
+Found Locate(const char *path, struct stat *st)
+{
+	static char buf[PATH_MAX];
+	CloseFd(&g_dir);
+	if (strlen(path) >= sizeof buf) {
+		errno = ENAMETOOLONG;
+		return kGone;
+	}
+	strcpy(buf, path);
+	int at = AT_FDCWD;
+	for (int links = 0;; links++) {
+		g_dir = OpenFolderOf(at, buf);
+		if (at >= 0)
+			close(at);
+		if (g_dir < 0)
+			return kGone;
+		if (fstatat(g_dir, g_base, st, AT_SYMLINK_NOFOLLOW) != 0)
+			return errno == ENOENT ? kAbsent : kGone;
+		if (!S_ISLNK(st->st_mode))
+			return kEntry;
+		if (OnProc(g_dir))
+			return fstatat(g_dir, g_base, st, 0) == 0 ? kMagic : kGone;
+		ssize_t n = links < kMaxLinks ? readlinkat(g_dir, g_base, buf, sizeof buf - 1) : -1;
+		if (links >= kMaxLinks || n == sizeof buf - 1)
+			errno = links >= kMaxLinks ? ELOOP : ENAMETOOLONG;
+		if (n < 0 || n == sizeof buf - 1)
+			return kGone;
+		buf[n] = '\0';
+		at = g_dir;
+		g_dir = -1;
+	}
+}
+
+// Opens what Locate found, and checks that it is the entry that was looked
+// at: g_st is then its status. -2 when the name has changed meanwhile.
+int OpenFound(Found found, const struct stat &seen, int flags)
+{
+	int fd = openat(g_dir, g_base, flags | O_CLOEXEC | (found == kEntry ? O_NOFOLLOW : 0));
+	if (fd < 0)
+		return found == kEntry && (errno == ELOOP || errno == ENOENT) ? -2 : -1;
+	if (fstat(fd, &g_st) != 0) {
+		close(fd);
+		return -1;
+	}
+	if (!SameFile(g_st, seen)) {
+		close(fd);
+		return -2;
+	}
 	return fd;
 }
 
-// Gives the temporary file the output's owner, group and mode, and checks
-// that it carries nothing more, such as a folder's default ACL.
-Why DressTemp(int fd)
+// A random name part, from a generator seeded once a process.
+void RandomPart(char *to)
 {
-	if (fchown(fd, g_st.st_uid, g_st.st_gid) != 0)
-		return kOwner;
-	if (fchmod(fd, g_st.st_mode & 07777) != 0 || HasAttributes(fd))
-		return kAttributes;
-	return kReplaceable;
+	static const char kChars[] =
+	        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+	static std::uint64_t state;
+	if (state == 0 && getrandom(&state, sizeof state, GRND_NONBLOCK) != sizeof state)
+		state = static_cast<std::uint64_t>(getpid()) << 32 ^
+		        static_cast<std::uint64_t>(time(nullptr));
+	for (int i = 0; i < kTempRandom; i++) {
+		state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+		to[i] = kChars[state % (sizeof kChars - 1)];
+	}
+	to[kTempRandom] = '\0';
 }
 
-// Makes the file that will replace the opened one (g_st, on fd), where
-// FindTarget found it stands: its descriptor in *temp, or why it cannot be
-// made.
-Why StartTemp(int fd, bool found, int *temp)
+// Makes the temporary file in g_dir, recorded so that a failure or a signal
+// removes it. -1 when it cannot be made.
+int MakeTemp(mode_t mode)
 {
-	Why why = FirstObstacle(fd, found);
-	if (why != kReplaceable)
-		return why;
-	*temp = MakeTemp();
-	if (*temp < 0)
-		return kNoTemp;
-	why = DressTemp(*temp);
-	if (why == kReplaceable)
-		return why;
-	close(*temp);
-	unlink(g_temp);
-	g_tempMade = 0;
-	return why;
+	int part = static_cast<int>(std::min(strlen(g_base), kTempNamePart));
+	int n = snprintf(g_temp, sizeof g_temp, ".%.*s%s", part, g_base, kTempInfix);
+	for (int tries = 0; tries < 100; tries++) {
+		RandomPart(g_temp + n);
+		sigset_t saved;
+		HoldSignals(true, &saved);
+		int fd = openat(g_dir, g_temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+		g_tempMade = fd >= 0;
+		HoldSignals(false, &saved);
+		if (fd >= 0 || errno != EEXIST)
+			return fd;
+	}
+	return -1;
+}
+
+// Copies every extended attribute of the file on from to the file on to, and
+// removes from to those that from lacks (what it got from its folder, such
+// as a default ACL). 0 when the system refuses one.
+int CopyAttributes(int from, int to)
+{
+	static char names[XATTR_LIST_MAX];
+	static char have[XATTR_LIST_MAX];
+	static char value[XATTR_SIZE_MAX];
+	ssize_t n = flistxattr(from, names, sizeof names);
+	if (n < 0 && errno != ENOTSUP)
+		return 0;
+	for (ssize_t i = 0; i < n; i += static_cast<ssize_t>(strlen(names + i)) + 1) {
+		ssize_t len = fgetxattr(from, names + i, value, sizeof value);
+		if (len < 0 ||
+		    fsetxattr(to, names + i, value, static_cast<std::size_t>(len), 0) != 0)
+			return 0;
+	}
+	ssize_t m = flistxattr(to, have, sizeof have);
+	if (m < 0)
+		return errno == ENOTSUP && n <= 0;
+	const char *namesEnd = names + std::max<ssize_t>(n, 0);
+	for (ssize_t i = 0; i < m; i += static_cast<ssize_t>(strlen(have + i)) + 1) {
+		bool kept = false;
+		for (const char *p = names; p < namesEnd && !kept; p += strlen(p) + 1)
+			kept = strcmp(p, have + i) == 0;
+		if (!kept && fremovexattr(to, have + i) != 0)
+			return 0;
+	}
+	return 1;
+}
+
+// Gives a replacement what the old file has beside its bytes: its owner
+// and group, then its extended attributes (a change of owner drops some),
+// then its mode, set bits included (a change of owner, and a write, drop
+// those). The same steps for both programs, done once the bytes are in.
+Why Dress(int temp)
+{
+	if (fchown(temp, g_st.st_uid, g_st.st_gid) != 0)
+		return kOwner;
+	if (!CopyAttributes(g_oldFd, temp))
+		return kAttributes;
+	return fchmod(temp, g_st.st_mode & 07777) == 0 ? kReplaceable : kOwner;
 }
 
 // Says why a file to be edited in place cannot be replaced.
 void SayWhy(Why why)
 {
-	if (why == kNotRegular)
-		printf("%s is not a regular file.\n", g_name);
-	else if (why == kLinks)
+	if (why == kLinks)
 		printf("%s has %ju hard links, which a new file would split.\n", g_name,
 		       static_cast<std::uintmax_t>(g_st.st_nlink));
 	else if (why == kAttributes)
@@ -273,9 +356,9 @@ void SayWhy(Why why)
 		printf("%s can not be replaced: no file can be made beside it.\n", g_name);
 }
 
-// Waits for any other run that writes the same output in place to finish,
-// so that two runs never interleave. A file system without locks still
-// gets its output.
+// Waits for any other run that writes the same file in place to finish, so
+// that two runs never interleave. A file system without locks still gets
+// its output.
 void Lock(int fd)
 {
 	while (flock(fd, LOCK_EX) != 0 && errno == EINTR)
@@ -284,29 +367,9 @@ void Lock(int fd)
 
 int NotCreated()
 {
+	Reset();
 	OutputNotCreated();
 	return -1;
-}
-
-// Claims an output that is written in place: a regular file is locked, then
-// emptied, and a second descriptor is kept to empty it again after a
-// failure. An empty output is not truncated: on ext4 a truncation to zero
-// makes the close flush the file.
-int ClaimInPlace(int fd)
-{
-	if (!S_ISREG(g_st.st_mode))
-		return fd;
-	Lock(fd);
-	struct stat now;
-	int keep = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-	if (keep < 0 || fstat(fd, &now) != 0 || (now.st_size > 0 && ftruncate(fd, 0) != 0)) {
-		if (keep >= 0)
-			close(keep);
-		close(fd);
-		return NotCreated();
-	}
-	g_emptyFd = keep;
-	return fd;
 }
 
 // Refuses an output that is a file being read, under whatever name it was
@@ -325,12 +388,49 @@ int CheckDistinct(const struct stat &in, const struct stat &para)
 	return 0;
 }
 
-void Reset()
+// A new output: a temporary file made as the name itself would be, so that
+// it fails where opening the name would (a folder missing or not writable,
+// no free inode), and takes the umask and a default ACL alike.
+int StartNew()
 {
-	g_tempMade = 0;
-	g_created = 0;
-	g_emptyFd = -1;
-	g_inputFd = -1;
+	int temp = MakeTemp(0666);
+	if (temp < 0)
+		return NotCreated();
+	g_kind = kNew;
+	return temp;
+}
+
+// A regular output that keeps its inode: locked, so that a second run waits
+// for this one, and written into a stage that is copied over it at the end.
+int Stage(int fd)
+{
+	Lock(fd);
+	int stage = memfd_create("ppdedit", MFD_CLOEXEC);
+	if (stage < 0) {
+		close(fd);
+		return NotCreated();
+	}
+	g_oldFd = fd;
+	g_kind = kStaged;
+	return stage;
+}
+
+// Chooses how the opened output (fd, found as found) is written.
+int StartExisting(int fd, Found found)
+{
+	if (!S_ISREG(g_st.st_mode)) {
+		g_kind = kStream;
+		return fd;
+	}
+	if (found == kEntry && g_st.st_nlink == 1) {
+		int temp = MakeTemp(0600);
+		if (temp >= 0) {
+			g_oldFd = fd;
+			g_kind = kReplace;
+			return temp;
+		}
+	}
+	return Stage(fd);
 }
 
 } // namespace
@@ -345,113 +445,190 @@ void PrepareProcess()
 	SetSignalActions();
 }
 
+bool SameVersion(const struct stat &a, const struct stat &b)
+{
+	return SameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+	       a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 int OpenOutputFile(const char *path, const struct stat &in, const struct stat &para)
 {
 	Reset();
 	g_name = path;
-	bool created;
-	int fd = OpenOrCreate(path, &created);
-	if (fd < 0)
-		return NotCreated();
-	if (fstat(fd, &g_st) != 0) {
-		close(fd);
-		return NotCreated();
+	for (int tries = 0; tries < kMaxTries; tries++) {
+		struct stat seen;
+		Found found = Locate(path, &seen);
+		if (found == kGone)
+			return NotCreated();
+		if (found == kAbsent)
+			return StartNew();
+		int fd = OpenFound(found, seen, O_WRONLY | O_NOCTTY);
+		if (fd == -1)
+			return NotCreated();
+		if (fd == -2)
+			continue;
+		if (!CheckDistinct(in, para)) {
+			close(fd);
+			Reset();
+			return -1;
+		}
+		return StartExisting(fd, found);
 	}
-	// An output that this run created is removed again by a failure or a
-	// signal, once it is known where it stands.
-	bool found = FindTarget(path);
-	g_created = created && found;
-	if (!CheckDistinct(in, para)) {
-		close(fd);
-		Undo();
-		return -1;
-	}
-	int temp;
-	if (StartTemp(fd, found, &temp) != kReplaceable)
-		return ClaimInPlace(fd);
-	close(fd);
-	return temp;
+	return NotCreated();
 }
 
 int OpenFileToReplace(const char *path)
 {
-	for (;;) {
-		int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-		if (fd < 0)
+	Reset();
+	g_name = path;
+	for (int tries = 0; tries < kMaxTries; tries++) {
+		struct stat seen;
+		Found found = Locate(path, &seen);
+		if (found == kGone || found == kAbsent) {
+			int e = found == kAbsent ? ENOENT : errno;
+			Reset();
+			errno = e;
 			return -1;
-		struct stat opened, named;
-		if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-			close(fd);
+		}
+		if (!S_ISREG(seen.st_mode)) {
+			Reset();
 			printf("%s is not a regular file.\n", path);
 			return -2;
 		}
+		int fd = OpenFound(found, seen, O_RDONLY | O_NONBLOCK);
+		if (fd == -1) {
+			int e = errno;
+			Reset();
+			errno = e;
+			return -1;
+		}
+		if (fd == -2)
+			continue;
 		// Another edit may have replaced the file while this one waited.
 		Lock(fd);
-		if (stat(path, &named) == 0 && SameFile(named, opened))
+		if (found == kMagic)
+			CloseFd(&g_dir); // no name to replace: a change says so
+		struct stat named;
+		if (found == kMagic || (fstatat(g_dir, g_base, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+		                        SameFile(named, g_st)))
 			return fd;
 		close(fd);
 	}
+	Reset();
+	printf("%s was replaced again and again while it was being opened.\n", path);
+	return -2;
 }
 
 int ReplaceLater(int fd, const char *path, const struct stat &in, const struct stat &para)
 {
-	Reset();
 	g_name = path;
 	g_st = in;
-	g_inputFd = fd;
-	if (!SameFile(in, para))
+	g_oldFd = g_inputFd = fd;
+	g_kind = kReplace;
+	struct stat out;
+	bool toStdout = fstat(1, &out) == 0 && SameFile(out, in);
+	if (!SameFile(in, para) && !toStdout)
 		return 1;
 	printf("[ERROR] %s can not be both read and written.\n", path);
 	return 0;
 }
 
-namespace {
-
-// Whether this process may give a new file the owner and group of st.
-bool MayGiveOwner(const struct stat &st)
+int OpenReplacement(bool say)
 {
-	static gid_t groups[NGROUPS_MAX];
-	uid_t uid = geteuid();
-	if (uid == 0 || (st.st_uid == uid && st.st_gid == getegid()))
-		return true;
-	int n = st.st_uid == uid ? getgroups(static_cast<int>(std::size(groups)), groups) : 0;
-	return std::find(groups, groups + std::max(n, 0), st.st_gid) != groups + std::max(n, 0);
+	Why why = g_dir < 0 ? kNoTemp : g_st.st_nlink != 1 ? kLinks : kReplaceable;
+	int temp = why == kReplaceable ? MakeTemp(0600) : -1;
+	if (temp < 0 && why == kReplaceable)
+		why = kNoTemp;
+	if (temp < 0 && say)
+		SayWhy(why);
+	return temp;
 }
-
-// Whether a file can be made in the folder of g_target.
-bool FolderWritable()
-{
-	return FolderInTemp() && faccessat(AT_FDCWD, g_temp, W_OK | X_OK, AT_EACCESS) == 0;
-}
-
-} // namespace
 
 int CheckReplaceable()
 {
-	Why why = FirstObstacle(g_inputFd, FindTarget(g_name));
-	if (why == kReplaceable && !FolderWritable())
-		why = kNoTemp;
-	if (why == kReplaceable && !MayGiveOwner(g_st))
-		why = kOwner;
+	int temp = OpenReplacement(true);
+	if (temp < 0)
+		return 0;
+	Why why = Dress(temp);
+	close(temp);
+	Undo();
 	if (why != kReplaceable)
 		SayWhy(why);
 	return why == kReplaceable;
 }
 
-int OpenReplacement(bool say)
-{
-	int temp = -1;
-	Why why = StartTemp(g_inputFd, FindTarget(g_name), &temp);
-	if (why == kReplaceable)
-		return temp;
-	if (say)
-		SayWhy(why);
-	return -1;
-}
-
 void SyncOutput(bool sync)
 {
 	g_sync = sync;
+}
+
+namespace {
+
+// Reserves the room for size bytes in the file on fd, where the file system
+// allows, so that a full disk is found before a byte of it changes.
+bool Reserve(int fd, off_t size)
+{
+	return size == 0 || fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ||
+	       errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+// Copies the size bytes of the file on from over the file on to, from its
+// start (where a freshly opened descriptor stands), then cuts it there.
+bool CopyAll(int from, int to, off_t size)
+{
+	off_t at = 0;
+	while (at < size) {
+		ssize_t n = sendfile(to, from, &at, static_cast<std::size_t>(size - at));
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return false;
+	}
+	return ftruncate(to, size) == 0;
+}
+
+// Copies a whole staged output (on from) over the old file, under its lock.
+// The ending signals wait for the copy: cut short, it would leave a part.
+int CopyOver(int from)
+{
+	struct stat st;
+	if (fstat(from, &st) != 0)
+		return OutputWriteError();
+	sigset_t saved;
+	HoldSignals(true, &saved);
+	bool ok = Reserve(g_oldFd, st.st_size) && CopyAll(from, g_oldFd, st.st_size);
+	HoldSignals(false, &saved);
+	return ok || OutputWriteError();
+}
+
+// A replacement that cannot be given what the old file has: an edit in
+// place fails saying why; ppdedit copies it over the old file instead, as
+// it would have staged it.
+int DressOrStage(int temp)
+{
+	Why why = Dress(temp);
+	if (why == kReplaceable)
+		return 1;
+	if (g_inputFd >= 0) {
+		SayWhy(why);
+		return 0;
+	}
+	Lock(g_oldFd);
+	g_kind = kStaged;
+	int ok = CopyOver(temp);
+	Undo();
+	return ok;
+}
+
+} // namespace
+
+int SealOutputFile(int fd)
+{
+	if (g_kind == kReplace)
+		return DressOrStage(fd);
+	if (g_kind == kStaged)
+		return CopyOver(fd);
+	return 1;
 }
 
 int SyncOutputFile(int fd)
@@ -461,48 +638,73 @@ int SyncOutputFile(int fd)
 
 namespace {
 
-// Flushes the folder of g_target to the disk, so that the rename survives a
+// Flushes the output's folder to the disk, so that the rename survives a
 // power cut.
 int SyncFolder()
 {
-	int fd = FolderInTemp() ? open(g_temp, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+	int fd = openat(g_dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	bool ok = fd >= 0 && fsync(fd) == 0;
 	if (fd >= 0)
 		close(fd);
 	return ok;
 }
 
+// Whether the name still leads to the file that the run replaces, and, for
+// an edit in place, that file is still as it was read. Says why not.
+int StillThere()
+{
+	struct stat now;
+	if (g_inputFd >= 0 && (fstat(g_inputFd, &now) != 0 || !SameVersion(now, g_st))) {
+		printf("%s changed while it was being edited.\n", g_name);
+		return 0;
+	}
+	if (fstatat(g_dir, g_base, &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, g_st))
+		return 1;
+	if (g_inputFd >= 0)
+		printf("%s was replaced by another file while it was being edited.\n", g_name);
+	else
+		OutputWriteError();
+	return 0;
+}
+
+// Renames the temporary file to a name that must still be free: a file that
+// appeared there meanwhile is another program's, and stays.
+int RenameToFree()
+{
+	if (renameat2(g_dir, g_temp, g_dir, g_base, RENAME_NOREPLACE) == 0)
+		return 1;
+	struct stat st;
+	if (errno != EINVAL || fstatat(g_dir, g_base, &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+	    errno != ENOENT)
+		return 0;
+	return renameat(g_dir, g_temp, g_dir, g_base) == 0;
+}
+
+// Puts the temporary file in the output's place. 0 on failure, said.
+int Rename()
+{
+	if (g_kind != kNew && !StillThere())
+		return 0;
+	bool moved = g_kind == kNew ? RenameToFree() : renameat(g_dir, g_temp, g_dir, g_base) == 0;
+	if (!moved)
+		return OutputWriteError();
+	g_tempMade = 0;
+	return !g_sync || SyncFolder() || OutputWriteError();
+}
+
 } // namespace
 
 int CommitOutputFile()
 {
-	// Renamed over an existing file, the new one is flushed to the disk
-	// first (ext4's guard for programs that rename without fsync), which
-	// costs more than writing it. An output that this run created is empty
-	// and its own: removed first, a new output pays no such flush.
-	if (g_tempMade)
-		RemoveCreated();
-	if (g_tempMade && rename(g_temp, g_target) != 0) {
-		DiscardOutputFile();
-		return OutputWriteError();
-	}
-	bool renamed = g_tempMade;
-	g_tempMade = 0;
-	g_created = 0;
-	if (g_emptyFd >= 0)
-		close(g_emptyFd);
-	g_emptyFd = -1;
-	if (renamed && g_sync && !SyncFolder())
-		return OutputWriteError();
-	return 1;
+	int ok = !g_tempMade || Rename();
+	DiscardOutputFile();
+	return ok;
 }
 
 void DiscardOutputFile()
 {
 	Undo();
-	if (g_emptyFd >= 0)
-		close(g_emptyFd);
-	g_emptyFd = -1;
+	Release();
 }
 
 int OutputNotCreated()

@@ -115,19 +115,44 @@ int EditCatching(std::vector<char *> &run, int options, FILE *catcher, char *sai
 	return outcome;
 }
 
+bool IsControl(unsigned char c)
+{
+	return c < 0x20 || c == 0x7f;
+}
+
+// Prints text as it is, or escaped when it holds control characters (\n,
+// \t, \\, octal for the rest), so that one report line is one file.
+void PrintText(const char *text)
+{
+	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+	if (std::none_of(p, p + strlen(text), IsControl)) {
+		fputs(text, stdout);
+		return;
+	}
+	for (; *p; p++) {
+		if (*p == '\\' || *p == '\n' || *p == '\t')
+			printf("\\%c", *p == '\n' ? 'n' : *p == '\t' ? 't' : '\\');
+		else if (IsControl(*p))
+			printf("\\%03o", *p);
+		else
+			putchar(*p);
+	}
+}
+
 // Prints what became of one file.
 void Report(int outcome, const char *file, const char *said, bool quiet)
 {
-	if (outcome == kEditFailed)
-		printf("failed: %s: %s\n", file, said);
-	else if (quiet)
+	if (quiet && outcome != kEditFailed)
 		return;
-	else if (outcome == kEditChanged)
-		printf("changed: %s\n", file);
-	else if (outcome == kEditMarked)
-		printf("unchanged: %s (the marker is there)\n", file);
-	else
-		printf("unchanged: %s (no anchor or key matched)\n", file);
+	static const char *const kHow[] = {"failed: ", "changed: ", "unchanged: ", "unchanged: "};
+	static const char *const kWhy[] = {": ", "", " (no anchor or key matched)",
+	                                   " (the marker is there)"};
+	fputs(kHow[outcome], stdout);
+	PrintText(file);
+	fputs(kWhy[outcome], stdout);
+	if (outcome == kEditFailed)
+		PrintText(said);
+	putchar('\n');
 }
 
 // Edits every file in turn; kExitFailed when any of them failed.
