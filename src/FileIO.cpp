@@ -533,21 +533,28 @@ int InputAsStarted()
 	       ReadError(g_inReader.path);
 }
 
-// Ends the output's stream, gives it what the old file has, closes it, then
-// puts the output in place.
-// An edit in place that made its file but changed nothing drops it.
-int CloseOutput()
+// Closes the output's stream, if it is open; false when the close fails.
+bool EndStream()
 {
-	if (g_replacesInput && !g_changed) {
-		DiscardOutput();
-		return 1;
-	}
-	bool ok = (!g_gzOutput || GzipFinish() || OutputWriteError()) && SealOutputFile(g_outFd) &&
-	          (SyncOutputFile(g_outFd) || OutputWriteError());
-	bool closed = fclose(*g_outStream) == 0;
-	*g_outStream = nullptr;
+	bool ok = true;
+	if (g_outState == kWriting && *g_outStream)
+		ok = fclose(*g_outStream) == 0;
+	if (g_outState == kWriting)
+		*g_outStream = nullptr;
 	g_outFd = -1;
 	g_outState = kNoOutput;
+	return ok;
+}
+
+// Ends the output's stream and closes it, then puts the output in place. An
+// edit in place that made its file but changed nothing drops it.
+int CloseOutput()
+{
+	bool unneeded = g_replacesInput && !g_changed;
+	bool ok = unneeded || !g_gzOutput || GzipFinish() || OutputWriteError();
+	bool closed = EndStream();
+	if (unneeded)
+		return DropOutputFile();
 	if (ok && !closed)
 		ok = OutputWriteError();
 	if (!ok) {
@@ -697,13 +704,8 @@ int FinishOutput()
 
 void DiscardOutput()
 {
-	if (g_outState == kWriting && *g_outStream) {
-		fclose(*g_outStream);
-		*g_outStream = nullptr;
-	}
-	g_outFd = -1;
+	EndStream();
 	DiscardOutputFile();
-	g_outState = kNoOutput;
 }
 
 bool InputChanged()

@@ -85,6 +85,10 @@ volatile sig_atomic_t g_tempMade;
 // which the caller closes.
 int g_oldFd = -1;
 int g_inputFd = -1;
+// A second descriptor of the temporary file or the stage, which the writer
+// closes: it is dressed, or copied over the old file, once that close has
+// succeeded.
+int g_keptFd = -1;
 Kind g_kind;
 bool g_sync;
 
@@ -99,6 +103,22 @@ void Undo()
 	if (g_tempMade)
 		unlinkat(g_dir, g_temp, 0);
 	g_tempMade = 0;
+}
+
+// Removes the temporary file outside a signal handler. 0 when it stays,
+// said: an edit in place must not end well and leave it.
+int RemoveTemp()
+{
+	int rc = 0;
+	while (g_tempMade && (rc = unlinkat(g_dir, g_temp, 0)) != 0 && errno == EINTR)
+		;
+	bool stays = g_tempMade && rc != 0 && errno != ENOENT;
+	g_tempMade = 0;
+	if (stays)
+		printf("%s was left as it was, but the hidden file %s beside it can not be "
+		       "removed.\n",
+		       g_name, g_temp);
+	return !stays;
 }
 
 // Undoes the run's work on its output, then ends the run by the same
@@ -166,6 +186,7 @@ void Release()
 	if (g_oldFd != g_inputFd)
 		CloseFd(&g_oldFd);
 	g_oldFd = g_inputFd = -1;
+	CloseFd(&g_keptFd);
 	CloseFd(&g_dir);
 	g_kind = kNone;
 }
@@ -388,6 +409,19 @@ int CheckDistinct(const struct stat &in, const struct stat &para)
 	return 0;
 }
 
+// Keeps a second descriptor of the file that the writer is given, and
+// returns the first; -1 when there is none to spare.
+int Keep(int fd)
+{
+	if (fd < 0)
+		return -1;
+	g_keptFd = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+	if (g_keptFd >= 0)
+		return fd;
+	close(fd);
+	return -1;
+}
+
 // A new output: a temporary file made as the name itself would be, so that
 // it fails where opening the name would (a folder missing or not writable,
 // no free inode), and takes the umask and a default ACL alike.
@@ -405,14 +439,10 @@ int StartNew()
 int Stage(int fd)
 {
 	Lock(fd);
-	int stage = memfd_create("ppdedit", MFD_CLOEXEC);
-	if (stage < 0) {
-		close(fd);
-		return NotCreated();
-	}
 	g_oldFd = fd;
 	g_kind = kStaged;
-	return stage;
+	int stage = Keep(memfd_create("ppdedit", MFD_CLOEXEC));
+	return stage >= 0 ? stage : NotCreated();
 }
 
 // Chooses how the opened output (fd, found as found) is written.
@@ -427,7 +457,7 @@ int StartExisting(int fd, Found found)
 		if (temp >= 0) {
 			g_oldFd = fd;
 			g_kind = kReplace;
-			return temp;
+			return Keep(temp) >= 0 ? temp : NotCreated();
 		}
 	}
 	return Stage(fd);
@@ -536,7 +566,7 @@ int ReplaceLater(int fd, const char *path, const struct stat &in, const struct s
 int OpenReplacement(bool say)
 {
 	Why why = g_dir < 0 ? kNoTemp : g_st.st_nlink != 1 ? kLinks : kReplaceable;
-	int temp = why == kReplaceable ? MakeTemp(0600) : -1;
+	int temp = why == kReplaceable ? Keep(MakeTemp(0600)) : -1;
 	if (temp < 0 && why == kReplaceable)
 		why = kNoTemp;
 	if (temp < 0 && say)
@@ -551,7 +581,9 @@ int CheckReplaceable()
 		return 0;
 	Why why = Dress(temp);
 	close(temp);
-	Undo();
+	CloseFd(&g_keptFd);
+	if (!RemoveTemp())
+		return 0;
 	if (why != kReplaceable)
 		SayWhy(why);
 	return why == kReplaceable;
@@ -568,8 +600,10 @@ namespace {
 // allows, so that a full disk is found before a byte of it changes.
 bool Reserve(int fd, off_t size)
 {
-	return size == 0 || fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ||
-	       errno == EOPNOTSUPP || errno == ENOSYS;
+	int rc;
+	while ((rc = size ? fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) : 0) != 0 && errno == EINTR)
+		;
+	return rc == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
 }
 
 // Copies the size bytes of the file on from over the file on to, from its
@@ -584,7 +618,10 @@ bool CopyAll(int from, int to, off_t size)
 		if (n <= 0)
 			return false;
 	}
-	return ftruncate(to, size) == 0;
+	int rc;
+	while ((rc = ftruncate(to, size)) != 0 && errno == EINTR)
+		;
+	return rc == 0;
 }
 
 // Copies a whole staged output (on from) over the old file, under its lock.
@@ -601,40 +638,16 @@ int CopyOver(int from)
 	return ok || OutputWriteError();
 }
 
-// A replacement that cannot be given what the old file has: an edit in
-// place fails saying why; ppdedit copies it over the old file instead, as
-// it would have staged it.
-int DressOrStage(int temp)
+// A replacement that cannot be given what the old file has, ppdedit copies
+// over the old file instead, as it would have staged it.
+int StageInstead()
 {
-	Why why = Dress(temp);
-	if (why == kReplaceable)
-		return 1;
-	if (g_inputFd >= 0) {
-		SayWhy(why);
-		return 0;
-	}
 	Lock(g_oldFd);
-	g_kind = kStaged;
-	int ok = CopyOver(temp);
-	Undo();
-	return ok;
+	int ok = CopyOver(g_keptFd);
+	return RemoveTemp() && ok;
 }
 
 } // namespace
-
-int SealOutputFile(int fd)
-{
-	if (g_kind == kReplace)
-		return DressOrStage(fd);
-	if (g_kind == kStaged)
-		return CopyOver(fd);
-	return 1;
-}
-
-int SyncOutputFile(int fd)
-{
-	return !g_sync || fsync(fd) == 0;
-}
 
 namespace {
 
@@ -680,6 +693,20 @@ int RenameToFree()
 	return renameat(g_dir, g_temp, g_dir, g_base) == 0;
 }
 
+// Gives the replacement what the old file has, or says why it cannot be:
+// an edit in place then fails; ppdedit stages the output instead.
+int Dressed()
+{
+	Why why = Dress(g_keptFd);
+	if (why == kReplaceable)
+		return 1;
+	if (g_inputFd >= 0)
+		SayWhy(why);
+	else if (StageInstead())
+		g_kind = kStaged;
+	return 0;
+}
+
 // Puts the temporary file in the output's place. 0 on failure, said.
 int Rename()
 {
@@ -696,7 +723,23 @@ int Rename()
 
 int CommitOutputFile()
 {
-	int ok = !g_tempMade || Rename();
+	int ok = 1;
+	if (g_kind == kStaged)
+		ok = CopyOver(g_keptFd);
+	else if (g_kind == kReplace)
+		ok = (Dressed() && (!g_sync || fsync(g_keptFd) == 0 || OutputWriteError()) &&
+		      Rename()) ||
+		     g_kind == kStaged;
+	else if (g_kind == kNew)
+		ok = Rename();
+	DiscardOutputFile();
+	return ok;
+}
+
+int DropOutputFile()
+{
+	CloseFd(&g_keptFd);
+	int ok = RemoveTemp();
 	DiscardOutputFile();
 	return ok;
 }

@@ -46,18 +46,15 @@ bool SameVersion(const struct stat &a, const struct stat &b);
 // Asks that the written file and its folder reach the disk before the
 // output is reported done.
 void SyncOutput(bool sync);
-// Once every byte is written to fd, before it is closed: gives a replacement
-// the old file's owner, group, extended attributes and mode, or copies a
-// staged output over the file. 0 on failure, reported.
-[[nodiscard]] int SealOutputFile(int fd);
-// Before the output's descriptor is closed: flushes it to the disk when
-// asked. 0 on failure.
-[[nodiscard]] int SyncOutputFile(int fd);
-// Once the output's descriptor is closed without error: puts the output in
-// place (the temporary file takes its name, if that name still leads where
-// it did) and lets go of it. 0 on failure, reported, with the output left as
-// it was.
+// Once every byte is written and the output's descriptor closed without
+// error: puts the output in place and lets go of it. A replacement gets the
+// old file's owner, group, extended attributes and mode, then takes the
+// name if it still leads where it did; a staged output is copied over the
+// file. 0 on failure, reported, with the output left as it was.
 [[nodiscard]] int CommitOutputFile();
+// Drops a replacement that an edit in place made but did not need. 0 when
+// it cannot be removed (said).
+[[nodiscard]] int DropOutputFile();
 // Undoes what was begun on the output (the temporary file removed) and lets
 // go of it. Safe to call again. The descriptor written to is closed by the
 // caller.
