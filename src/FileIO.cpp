@@ -76,6 +76,12 @@ struct Needle {
 
 Reader g_inReader;
 Reader g_paraReader;
+// The parameter file's pieces, when read once for many edits: each edit
+// takes them from the first, g_keptNext the next one.
+const char *g_keptText;
+const std::size_t *g_keptEnds;
+std::size_t g_keptCount;
+std::size_t g_keptNext;
 // The input's status when it was first opened: a second pass must find the
 // same file. The parameter file's, to tell the output from it.
 struct stat g_inStat;
@@ -582,22 +588,44 @@ int PassRest()
 
 } // namespace
 
+int StartParaFile(FILE *para, const char *path)
+{
+	if (fstat(fileno(para), &g_paraStat) != 0)
+		return ReadError(path);
+	StartReader(&g_paraReader, fileno(para), path);
+	return 1;
+}
+
+void KeepParaPieces(const char *text, const std::size_t *ends, std::size_t count)
+{
+	g_keptText = text;
+	g_keptEnds = ends;
+	g_keptCount = count;
+}
+
 int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath)
 {
 	g_outState = kNoOutput;
 	g_replacesInput = g_changed = g_prefixLost = false;
 	g_same = 0;
-	if (fstat(fileno(para), &g_paraStat) != 0)
-		return ReadError(paraPath);
+	g_keptNext = 0;
+	if (para && !StartParaFile(para, paraPath))
+		return 0;
 	if (fstat(fileno(in), &g_inStat) != 0)
 		return ReadError(inPath);
-	StartReader(&g_paraReader, fileno(para), paraPath);
 	return StartInput(&g_inReader, fileno(in), inPath);
 }
 
 int NextParaPiece(Piece *piece)
 {
-	return NextPiece(&g_paraReader, piece);
+	if (!g_keptText)
+		return NextPiece(&g_paraReader, piece);
+	if (g_keptNext == g_keptCount)
+		return 0;
+	std::size_t start = g_keptNext ? g_keptEnds[g_keptNext - 1] : 0;
+	piece->text = g_keptText + start;
+	piece->len = g_keptEnds[g_keptNext++] - start;
+	return 1;
 }
 
 int FindInputPiece(const char *line, std::size_t lineTrimmed, Piece *piece)

@@ -17,9 +17,15 @@ struct Piece {
 };
 
 // Starts reading the open input and parameter file from their start; an
-// input that starts with the gzip magic is read decompressed. The names are
+// input that starts with the gzip magic is read decompressed. Without a
+// parameter file, the pieces kept from one are taken again. The names are
 // for messages. 0 on failure.
 [[nodiscard]] int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath);
+// Starts reading the parameter file alone, to keep its pieces. 0 on failure.
+[[nodiscard]] int StartParaFile(FILE *para, const char *path);
+// From now on, the parameter file's pieces are these, taken again by every
+// edit: text holds them one after another, ends[i] where piece i ends.
+void KeepParaPieces(const char *text, const std::size_t *ends, std::size_t count);
 // Takes the parameter file's next line piece: it ends after its LF, after
 // kPieceMax bytes, or at the end of the file. 1 for a piece, 0 at the end,
 // -1 on a read error.

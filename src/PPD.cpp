@@ -44,8 +44,19 @@ int g_anchorRead;
 // An edit in place: its output replaces its input, and only when changed.
 bool g_inPlace;
 int g_inPlaceOptions;
-// Whether the marker check refused the input.
+// Whether the marker check refused the input, and whether the anchor or a
+// key matched a line.
 bool g_marked;
+bool g_matched;
+// The parameter file of a run over many files, read once: its pieces one
+// after another, where each ends, and whether the lines written are filled
+// already. Parameter files are a few lines; these bounds are far above.
+constexpr std::size_t kKeptMax = 1 << 20;
+constexpr std::size_t kKeptPiecesMax = 1 << 16;
+char g_keptText[kKeptMax];
+std::size_t g_keptEnds[kKeptPiecesMax];
+std::size_t g_keptCount;
+bool g_keptPara;
 
 // Takes the next parameter-file line into line as text, and says what it
 // gave; only a read error is reported here.
@@ -88,10 +99,11 @@ int ReadRequiredParaLine(char *line)
 	return ParaLineResult(TakeParaLine(line), true) > 0;
 }
 
-// Fills a parameter-file line's placeholders.
+// Fills a parameter-file line's placeholders, unless the line was filled
+// when the file was kept.
 int Fill(char *line, int count, char *const parameters[])
 {
-	if (ExpandParameters(line, kLineMax, count, parameters))
+	if (g_keptPara || ExpandParameters(line, kLineMax, count, parameters))
 		return 1;
 	printf("[ERROR] %s has a line too long after filling in parameters.\n",
 	       g_szPathName[kPathPara]);
@@ -211,7 +223,8 @@ int OpenInPlace(FILE **fp, const char *path)
 	return *fp != nullptr;
 }
 
-// Opens the input and the parameter file, reporting each that fails.
+// Opens the input and the parameter file (unless it is kept), reporting
+// each that fails.
 int OpenInputs()
 {
 	int in = 1;
@@ -219,14 +232,14 @@ int OpenInputs()
 		in = OpenInPlace(&g_infp, g_szPathName[kPathInput]);
 	else
 		g_infp = fopen(g_szPathName[kPathInput], "rb");
-	g_parafp = in >= 0 ? fopen(g_szPathName[kPathPara], "rb") : nullptr;
 	if (in < 0)
 		return 0;
+	g_parafp = g_keptPara ? nullptr : fopen(g_szPathName[kPathPara], "rb");
 	if (!g_infp)
 		printf("[ERROR] %s is not found.\n", g_szPathName[kPathInput]);
-	if (!g_parafp)
+	if (!g_parafp && !g_keptPara)
 		printf("[ERROR] %s is not found.\n", g_szPathName[kPathPara]);
-	return g_infp && g_parafp;
+	return g_infp && (g_parafp || g_keptPara);
 }
 
 // Opens the run's input and parameter file and starts reading them.
@@ -305,6 +318,7 @@ int Add(int argc, char *argv[])
 		return Abandon();
 	if (ParaLineResult(g_anchorRead, true) <= 0)
 		return Abandon();
+	g_matched = AnchorFound();
 	if (AnchorFound() && (!CopyThroughAnchor() ||
 	                      !WriteTemplate(argc - kAddFirstParameter, argv + kAddFirstParameter)))
 		return Abandon();
@@ -324,6 +338,7 @@ int Replace(int argc, char *argv[])
 	Piece piece;
 	int got;
 	while ((got = FindInputPiece(key, trimmed, &piece)) > 0) {
+		g_matched = true;
 		got = ReadParaLine(replacement);
 		if (got <= 0)
 			break; // a key without a replacement: its line stays as it is
@@ -448,12 +463,93 @@ int EditInPlace(int argc, char *argv[], int options)
 {
 	g_inPlace = true;
 	g_inPlaceOptions = options;
-	g_marked = false;
+	g_marked = g_matched = false;
 	int ok = Initialize(argv) &&
 	         (g_nMode == 1 ? Replace(argc, argv) : CheckInputPPD() && Add(argc, argv));
 	Uninitialize();
 	g_inPlace = false;
 	if (!ok)
 		return g_marked ? kEditMarked : kEditFailed;
-	return InputChanged() ? kEditChanged : kEditUnchanged;
+	if (InputChanged())
+		return kEditChanged;
+	return g_matched ? kEditAlready : kEditUnchanged;
+}
+
+namespace {
+
+// Whether parameter-file piece i is written out, and so filled: a template
+// line in Add mode, a replacement line in Line Replace Mode.
+bool IsWritten(std::size_t i)
+{
+	return g_nMode == 0 ? i >= 2 : i % 2 == 1;
+}
+
+// Refuses a filled line that still holds a placeholder that no parameter
+// fills: the parameter was forgotten, and the line would be written as it is.
+int AllFilled(const char *line, std::size_t number, int count)
+{
+	for (const char *at = strchr(line, '!'); at; at = strchr(at + 1, '!')) {
+		long n = PlaceholderAt(at);
+		if (n >= count) {
+			printf("%s, line %zu: !%ld! has no parameter to fill it.\n",
+			       g_szPathName[kPathPara], number, n);
+			return 0;
+		}
+	}
+	return 1;
+}
+
+// Keeps one more piece of the parameter file. 0 when there is no room.
+int KeepPiece(const char *line)
+{
+	std::size_t at = g_keptCount ? g_keptEnds[g_keptCount - 1] : 0;
+	std::size_t len = strlen(line);
+	if (g_keptCount == kKeptPiecesMax || len > kKeptMax - at) {
+		printf("%s is too large: a parameter file holds at most %zu bytes in %zu lines.\n",
+		       g_szPathName[kPathPara], kKeptMax, kKeptPiecesMax);
+		return 0;
+	}
+	memcpy(g_keptText + at, line, len);
+	g_keptEnds[g_keptCount++] = at + len;
+	return 1;
+}
+
+// Reads, fills and keeps every piece of the open parameter file. 0 when one
+// cannot be kept, or there are fewer than the mode needs.
+int KeepPieces(int count, char *const parameters[])
+{
+	char line[kLineMax];
+	int got;
+	while ((got = TakeParaLine(line)) == kParaLine) {
+		std::size_t n = g_keptCount;
+		bool filled = !IsWritten(n) ||
+		              (Fill(line, count, parameters) && AllFilled(line, n + 1, count));
+		if (!filled || !KeepPiece(line))
+			return 0;
+	}
+	return ParaLineResult(got, g_keptCount < (g_nMode == 0 ? 2u : 1u)) == 0;
+}
+
+} // namespace
+
+int KeepParameterFile(int argc, char *argv[])
+{
+	g_nMode = strcmp(argv[1], "/R") == 0 ? 1 : 0;
+	int first = g_nMode ? kReplaceFirstParameter : kAddFirstParameter;
+	const char *path = argv[first - 1];
+	if (strlen(path) >= kPathMax) {
+		printf("[ERROR] %s is too long.\n", path);
+		return 0;
+	}
+	strcpy(g_szPathName[kPathPara], path);
+	g_parafp = fopen(path, "rb");
+	if (!g_parafp) {
+		printf("[ERROR] %s is not found.\n", path);
+		return 0;
+	}
+	int ok = StartParaFile(g_parafp, path) && KeepPieces(argc - first, argv + first);
+	CloseStream(&g_parafp);
+	KeepParaPieces(g_keptText, g_keptEnds, g_keptCount);
+	g_keptPara = ok;
+	return ok;
 }

@@ -32,11 +32,20 @@ void Uninitialize();
 [[nodiscard]] int Add(int argc, char *argv[]);
 [[nodiscard]] int Replace(int argc, char *argv[]);
 
-// An edit in place, for ppdedit-inplace: what became of the file, and the
-// options it takes.
-enum { kEditFailed, kEditChanged, kEditUnchanged, kEditMarked };
+// An edit in place, for ppdedit-inplace: what became of the file (changed;
+// unchanged as nothing matched, or as the marker is there, or as the edit
+// gives the same text), and the options it takes. argv is the command line
+// that ppdedit would be given for the file.
+enum { kEditFailed, kEditChanged, kEditUnchanged, kEditMarked, kEditAlready };
 enum { kDryRun = 1, kSync = 2 };
 [[nodiscard]] int EditInPlace(int argc, char *argv[], int options);
+// For a run over many files: reads the parameter file named in such a
+// command line once, and keeps its lines, the written ones filled, for
+// every later edit. Refuses what no file can mend: a missing or unreadable
+// file, too few lines, a NUL byte, a line too long after filling, or one
+// that keeps a placeholder no parameter fills. 1, or 0 with the message
+// printed.
+[[nodiscard]] int KeepParameterFile(int argc, char *argv[]);
 
 // Line text primitives (TrimmedLength is in Lines.h). They print nothing and
 // allocate nothing.

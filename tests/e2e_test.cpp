@@ -296,6 +296,10 @@ const std::string kSecondWriter =
         "sleep 0.3 && echo '*% more input' >&3 && exec 3>&- && wait";
 
 const std::string kA4 = kHead + "*DefaultPageSize: A4\n*DefaultResolution: !1!\n*CloseGroup: General\n";
+// ppdedit-inplace refuses a placeholder that no parameter fills: its rows
+// replace one line.
+const std::string kPageSize = "*DefaultPageSize: Letter\n*DefaultPageSize: !0!\n";
+const std::string kA4Only = kHead + "*DefaultPageSize: A4\n*DefaultResolution: 300dpi\n*CloseGroup: General\n";
 const std::string kLong = Repeat('v', 5200);
 const std::string kTooLong = "[ERROR] p.txt has a line too long after filling in parameters.\n";
 
@@ -385,6 +389,12 @@ std::string Locked(const std::string &what)
 	return "for i in $(seq 1000); do grep -q -- \"" + what + "\" /proc/locks && break; sleep 0.01; done && ";
 }
 
+// Holds a lock on file, in the background, until the file "go" appears.
+std::string HeldLock(const std::string &file)
+{
+	return "(flock " + file + " sh -c 'while [ ! -e go ]; do sleep 0.01; done' > /dev/null 2>&1 &) && " + Locked("FLOCK") + "true";
+}
+
 // What a file has beside its bytes: owner, group, mode with its set bits,
 // and every extended attribute (a security label too, as root).
 std::string Dressed(const std::string &f)
@@ -398,6 +408,15 @@ std::string DressKept(const std::string &f)
 	return "[ \"$({ stat -c %u:%g:%a " + f + "; getfattr -d -m - " + f + "; })\" = \"$(cat was)\" ]";
 }
 const std::string kAttrTools = "setfattr getfattr setfacl";
+
+// A ppdedit-inplace run refused before any file, with one message.
+Case Refused(const char *name, std::vector<std::string> args, const std::string &message,
+             const std::string &para = kPageSize)
+{
+	Case c = InPlace(name, {{"a.ppd", kPpd}, {"p.txt", para}}, "", std::move(args), "", {}, 2);
+	c.err = "ppdedit-inplace: " + message + "\n";
+	return c;
+}
 
 Case Needing(Case c, std::string needs)
 {
@@ -673,14 +692,14 @@ const Case kCases[] = {
 
 	// ppdedit-inplace: each file edited as ppdedit would write its copy, and
 	// replaced only when that differs; one line a file says what became of it.
-	InPlace("InPlaceChanged", {{"a.ppd", kPpd}, {"b.gz", kGzPpd}, {"p.txt", kReplace}}, "",
+	InPlace("InPlaceChanged", {{"a.ppd", kPpd}, {"b.gz", kGzPpd}, {"p.txt", kPageSize}}, "",
 	        {"/R", "p.txt", "A4", "--", "a.ppd", "b.gz"}, "changed: a.ppd\nchanged: b.gz\n",
-	        {{"a.ppd", kA4}, {"b.gz", Gzip(kA4)}}),
-	InPlace("InPlaceMarker", {{"a.ppd", kPpd + "*Marker\n"}, {"p.txt", kAdd}}, "", {"p.txt", "--", "a.ppd"},
+	        {{"a.ppd", kA4Only}, {"b.gz", Gzip(kA4Only)}}),
+	InPlace("InPlaceMarker", {{"a.ppd", kPpd + "*Marker\n"}, {"p.txt", kAdd}}, "", {"p.txt", "a", "b", "--", "a.ppd"},
 	        "unchanged: a.ppd (the marker is there)\n", {}),
 	InPlace("InPlaceSameTextNotRewritten", {{"a.ppd", kPpd}, {"b.gz", kGzPpd}, {"p.txt", kReplace}}, Stamp("a.ppd b.gz"),
 	        {"/R", "p.txt", "Letter", "300dpi", "--", "a.ppd", "b.gz"},
-	        "unchanged: a.ppd (no anchor or key matched)\nunchanged: b.gz (no anchor or key matched)\n", {}, 0,
+	        "unchanged: a.ppd (already as the edit makes it)\nunchanged: b.gz (already as the edit makes it)\n", {}, 0,
 	        SameStamp("a.ppd b.gz")),
 	// Larger than a block: the change comes after the start has left it.
 	InPlace("InPlaceLargeChangedAtEnd", {{"a.ppd", kBig + "*Last\n"}, {"b.gz", Gzip(kBig + "*Last\n")}, {"p.txt", "*Last\n*New\n"}},
@@ -690,29 +709,28 @@ const Case kCases[] = {
 	        {"/R", "p.txt", "--", "a.ppd", "b.gz"},
 	        "unchanged: a.ppd (no anchor or key matched)\nunchanged: b.gz (no anchor or key matched)\n", {}, 0,
 	        SameStamp("a.ppd b.gz")),
-	InPlace("InPlaceFailures", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kReplace}}, "mkdir dir && ln l.ppd l2.ppd && mkfifo fifo",
+	InPlace("InPlaceFailures", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kPageSize}}, "mkdir dir && ln l.ppd l2.ppd && mkfifo fifo",
 	        {"/R", "p.txt", "A4", "--", "missing.ppd", "dir", "fifo", "/dev/null", "l.ppd", "a.ppd"},
 	        "failed: missing.ppd: [ERROR] missing.ppd is not found.\nfailed: dir: dir is not a regular file.\n"
 	        "failed: fifo: fifo is not a regular file.\nfailed: /dev/null: /dev/null is not a regular file.\n"
 	        "failed: l.ppd: l.ppd has 2 hard links, which a new file would split.\n"
-	        "changed: a.ppd\n", {{"a.ppd", kA4}}, 1),
+	        "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 1),
 	InPlace("InPlaceLinkedUnchanged", {{"l.ppd", kPpd}, {"p.txt", "*Nowhere\n*X\n"}}, "ln l.ppd l2.ppd", {"/R", "p.txt", "--", "l.ppd"},
 	        "unchanged: l.ppd (no anchor or key matched)\n", {}),
-	InPlace("InPlaceParaMissing", {{"a.ppd", kPpd}}, "", {"/R", "nope.txt", "--", "a.ppd"},
-	        "failed: a.ppd: [ERROR] nope.txt is not found.\n", {}, 1),
-	InPlace("InPlaceNulInTemplate", {{"a.ppd", kPpd}, {"p.txt", std::string("*M\n*OpenGroup: General\n*T1\n*T\0\n", 31)}}, "",
-	        {"p.txt", "--", "a.ppd"}, "failed: a.ppd: [ERROR] p.txt is not a text file.\n", {}, 1),
-	InPlace("InPlaceCrlf", {{"a.ppd", kPpdCrlf}, {"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "--", "a.ppd"}, "changed: a.ppd\n",
-	        {{"a.ppd", kHeadCrlf + "*DefaultPageSize: A4\n*DefaultResolution: !1!\n*CloseGroup: General\r\n"}}),
-	InPlace("InPlaceSymlinkTargetReplaced", {{"t.ppd", kPpd}, {"p.txt", kReplace}}, "ln -s t.ppd l.ppd",
-	        {"/R", "p.txt", "A4", "--", "l.ppd"}, "changed: l.ppd\n", {{"t.ppd", kA4}}),
-	InPlace("InPlaceKeepsOwnerAndMode", {{"a.ppd", kPpd}, {"p.txt", kReplace}}, Owned("a.ppd"), {"/R", "p.txt", "A4", "--", "a.ppd"},
-	        "changed: a.ppd\n", {{"a.ppd", kA4}}, 0, OwnerKept("a.ppd")),
-	InPlace("InPlaceDryRunWritesNothing", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kReplace}}, "ln l.ppd l2.ppd",
+	Refused("InPlaceParaMissing", {"/R", "nope.txt", "--", "a.ppd"}, "[ERROR] nope.txt is not found."),
+	Refused("InPlaceNulInTemplate", {"p.txt", "--", "a.ppd"}, "[ERROR] p.txt is not a text file.",
+	        std::string("*M\n*OpenGroup: General\n*T1\n*T\0\n", 31)),
+	InPlace("InPlaceCrlf", {{"a.ppd", kPpdCrlf}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "--", "a.ppd"}, "changed: a.ppd\n",
+	        {{"a.ppd", kHeadCrlf + "*DefaultPageSize: A4\n*DefaultResolution: 300dpi\r\n*CloseGroup: General\r\n"}}),
+	InPlace("InPlaceSymlinkTargetReplaced", {{"t.ppd", kPpd}, {"p.txt", kPageSize}}, "ln -s t.ppd l.ppd",
+	        {"/R", "p.txt", "A4", "--", "l.ppd"}, "changed: l.ppd\n", {{"t.ppd", kA4Only}}),
+	InPlace("InPlaceKeepsOwnerAndMode", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, Owned("a.ppd"), {"/R", "p.txt", "A4", "--", "a.ppd"},
+	        "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 0, OwnerKept("a.ppd")),
+	InPlace("InPlaceDryRunWritesNothing", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kPageSize}}, "ln l.ppd l2.ppd",
 	        {"-n", "/R", "p.txt", "A4", "--", "a.ppd", "l.ppd"},
 	        "changed: a.ppd\nfailed: l.ppd: l.ppd has 2 hard links, which a new file would split.\n", {}, 1),
-	InPlace("InPlaceQuiet", {{"a.ppd", kPpd}, {"p.txt", kReplace}}, "", {"-q", "/R", "p.txt", "A4", "--", "a.ppd", "c.ppd"},
-	        "failed: c.ppd: [ERROR] c.ppd is not found.\n", {{"a.ppd", kA4}}, 1),
+	InPlace("InPlaceQuiet", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"-q", "/R", "p.txt", "A4", "--", "a.ppd", "c.ppd"},
+	        "failed: c.ppd: [ERROR] c.ppd is not found.\n", {{"a.ppd", kA4Only}}, 1),
 	InPlace("InPlaceConcurrentRunsKeepEveryEdit", Racers(), "", {"p0.txt", "--", "a.ppd"}, "changed: a.ppd\n",
 	        {{"a.ppd", kAny}}, 0, kEveryBlock, kRacers),
 	// The output is found once in its folder, and published only through it.
@@ -720,9 +738,14 @@ const Case kCases[] = {
 	 {"ppdedit", "/R", "f", "d/passwd", "p.txt", "A4"}, "Output : d/passwd\n", kSwapped,
 	 "exec 3>f && cat in.ppd >&3 && for i in $(seq 1000); do ls d/.passwd.ppdedit-* > /dev/null 2>&1 && break; sleep 0.01; done && " +
 	     kSwap + " && exec 3>&-", 0, 0, false, kOtherKept},
-	InPlace("InPlaceFolderSwappedDuringRun", {{"pr.txt", kReplace}, {"want", kA4}}, kSwapSetup + " && printf '%s' '" + kPpd +
-	        "' > d/passwd && mkfifo pf", {"/R", "pf", "A4", "--", "d/passwd"}, "changed: d/passwd\n", kSwapped, 0, kOtherKept,
-	        "exec 3>pf && " + kSwap + " && cat pr.txt >&3 && exec 3>&-"),
+	[] {
+		Files swapped = kSwapped;
+		swapped["go"] = "";
+		return InPlace("InPlaceFolderSwappedDuringRun", {{"p.txt", kPageSize}, {"want", kA4Only}},
+		               kSwapSetup + " && printf '%s' '" + kPpd + "' > d/passwd && " + HeldLock("d/passwd"),
+		               {"/R", "p.txt", "A4", "--", "d/passwd"}, "changed: d/passwd\n", swapped, 0, kOtherKept,
+		               Locked("-> FLOCK") + kSwap + " && touch go");
+	}(),
 	{"NewOutputAbsentWhileRunningAndAfterKill", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "mkfifo f",
 	 {"ppdedit", "/R", "f", "out.ppd", "p.txt"}, "", {}, Holding(kTemp) + "[ ! -e out.ppd ] && kill -KILL $PID", SIGKILL,
 	 0, false, "rm -f .out.ppd.ppdedit-*"},
@@ -737,28 +760,59 @@ const Case kCases[] = {
 	Needing({"AttributesKeptByNewFile", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
 	         Dressed("out.ppd") + " && ls -i out.ppd > ino", ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}}, "", 0, 0, false,
 	         DressKept("out.ppd") + " && [ \"$(ls -i out.ppd)\" != \"$(cat ino)\" ]"}, kAttrTools),
-	Needing(InPlace("InPlaceAttributesKept", {{"a.ppd", kPpd}, {"p.txt", kReplace}}, Dressed("a.ppd"), {"/R", "p.txt", "A4", "--", "a.ppd"},
-	                "changed: a.ppd\n", {{"a.ppd", kA4}}, 0, DressKept("a.ppd")), kAttrTools),
-	Needing(InPlace("InPlaceDefaultAclDropped", {{"a.ppd", kPpd}, {"p.txt", kReplace}}, "setfacl -d -m u:1234:rwx .",
-	                {"/R", "p.txt", "A4", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kA4}}, 0,
+	Needing(InPlace("InPlaceAttributesKept", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, Dressed("a.ppd"), {"/R", "p.txt", "A4", "--", "a.ppd"},
+	                "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 0, DressKept("a.ppd")), kAttrTools),
+	Needing(InPlace("InPlaceDefaultAclDropped", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "setfacl -d -m u:1234:rwx .",
+	                {"/R", "p.txt", "A4", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 0,
 	                "[ -z \"$(getfattr -d -m - a.ppd)\" ]"), kAttrTools),
 	[] {
-		Case c = InPlace("InPlaceStdoutIsOneOfTheFiles", {{"a.ppd", kPpd}, {"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "--", "a.ppd"},
+		Case c = InPlace("InPlaceStdoutIsOneOfTheFiles", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "--", "a.ppd"},
 		                 "", {{"a.ppd", kPpd + "failed: a.ppd: [ERROR] a.ppd can not be both read and written.\n"}}, 1);
 		c.stdoutFile = "a.ppd";
 		return c;
 	}(),
-	InPlace("InPlaceNameEscaped", {{"a\tb\\c\nd\x01.ppd", kPpd}, {"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "--", "a\tb\\c\nd\x01.ppd"},
-	        "changed: a\\tb\\\\c\\nd\\001.ppd\n", {{"a\tb\\c\nd\x01.ppd", kA4}}),
+	InPlace("InPlaceNameEscaped", {{"a\tb\\c\nd\x01.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "--", "a\tb\\c\nd\x01.ppd"},
+	        "changed: a\\tb\\\\c\\nd\\001.ppd\n", {{"a\tb\\c\nd\x01.ppd", kA4Only}}),
 	// A second edit that waited for the lock of a file that the first then
 	// replaced edits the new file: both blocks are kept.
 	InPlace("InPlaceRecheckAfterLock", {{"a.ppd", kPpd}, {"pa.txt", "*MA\n*OpenGroup: General\n*TA\n"}, {"pb.txt", "*MB\n*OpenGroup: General\n*TB\n"}},
-	        "mkfifo fa", {"fa", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kHead + "*TB\n*TA\n" + kTail}, {"b.txt", "changed: a.ppd\n"}}, 0, "",
-	        Locked("FLOCK  ADVISORY  WRITE $PID ") + "{ \"$PPDEDIT_INPLACE\" pb.txt -- a.ppd > b.txt & } && " + Locked("-> FLOCK") +
-	            "cat pa.txt > fa && wait"),
+	        HeldLock("a.ppd"), {"pa.txt", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kAny}, {"b.txt", "changed: a.ppd\n"}, {"go", ""}},
+	        0, "[ $(grep -c '^*T[AB]$' a.ppd) = 2 ]",
+	        Locked("-> FLOCK") + "{ \"$PPDEDIT_INPLACE\" pb.txt -- a.ppd > b.txt & } && "
+	        "for i in $(seq 1000); do [ $(grep -c -- '-> FLOCK' /proc/locks) = 2 ] && break; sleep 0.01; done && touch go && wait"),
 	[] {
 		Case c = InPlace("InPlaceUsage", {{"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "a.ppd"}, "", {}, 2);
 		c.err = kAny;
+		return c;
+	}(),
+
+	// ppdedit-inplace reads its command line and parameter file once, and
+	// refuses before any file what no file can mend.
+	Refused("InPlaceForgottenParameter", {"/R", "p.txt", "--", "a.ppd"}, "p.txt, line 2: !0! has no parameter to fill it."),
+	Refused("InPlaceForgottenSecondParameter", {"p.txt", "Two-Sided", "--", "a.ppd"},
+	        "p.txt, line 3: !1! has no parameter to fill it.", kAdd),
+	InPlace("InPlaceOptionAfterParameters", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "-n", "--", "a.ppd"},
+	        "changed: a.ppd\n", {}),
+	InPlace("InPlaceParameterWithDash", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "-P", "-A4", "--", "a.ppd"},
+	        "changed: a.ppd\n", {{"a.ppd", kHead + "*DefaultPageSize: -A4\n*DefaultResolution: 300dpi\n*CloseGroup: General\n"}}),
+	InPlace("InPlaceParaFileFromPipe", {{"a.ppd", kPpd}, {"b.ppd", kPpd}, {"p.txt", kPageSize}}, "mkfifo pf",
+	        {"/R", "pf", "A4", "--", "a.ppd", "b.ppd"}, "changed: a.ppd\nchanged: b.ppd\n", {{"a.ppd", kA4Only}, {"b.ppd", kA4Only}},
+	        0, "", "cat p.txt > pf"),
+	InPlace("InPlaceEmptyList", {{"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "--"}, "", {}),
+	[] {
+		Case c = InPlace("InPlaceUnknownOption", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"-x", "/R", "p.txt", "A4", "--", "a.ppd"},
+		                 "", {}, 2);
+		c.err = kAny;
+		return c;
+	}(),
+	// The report is out line by line: a run killed while it waits for the
+	// second file's lock has reported the first.
+	[] {
+		Case c = InPlace("InPlaceKilledRunReported", {{"a.ppd", kPpd}, {"b.ppd", kPpd}, {"p.txt", kPageSize}},
+		                 "(flock b.ppd sleep 2 > /dev/null 2>&1 &) && " + Locked("FLOCK") + "true",
+		                 {"/R", "p.txt", "A4", "--", "a.ppd", "b.ppd"}, "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 0, "",
+		                 Locked("-> FLOCK") + "kill -TERM $PID");
+		c.signal = SIGTERM;
 		return c;
 	}(),
 };

@@ -24,7 +24,7 @@ name=$(sed -n 's/^\.TH \([^ ]*\) 1 .*/\1/p' "$page")
 sections=$(sed -n 's/^\.SH "*\([^"]*\)"*$/\1/p' "$page" | tr '\n' '|')
 if [ "$name" = PPDEDIT ]; then
 	want="NAME|SYNOPSIS|DESCRIPTION|OPTIONS|PARAMETER FILES|EXIT STATUS|DIAGNOSTICS|EXAMPLES|CAVEATS|COPYRIGHT|SEE ALSO|"
-	see="cupstestppd (8)|lpadmin (8)|sed (1)|gzip (1)"
+	see="ppdedit\\-inplace (1)|cupstestppd (8)|lpadmin (8)|sed (1)|gzip (1)"
 	# Every "[ERROR] %s ...\n" format of the sources.
 	formats=$(grep -ho '"\[ERROR\] %s [^"]*\\n"' "$src"/src/*.cpp)
 else
@@ -55,12 +55,12 @@ done
 
 IFS='|'
 for ref in $see; do
-	grep -q "^\.BR $ref" "$page" || { echo "SEE ALSO lacks $ref"; fail=1; }
+	grep -q -F ".BR $ref" "$page" || { echo "SEE ALSO lacks $ref"; fail=1; }
 done
 unset IFS
 
 text=$(echo "$rendered" | tr -s ' \n' ' ')
-for message in $(echo "$formats" | sed 's/^"//; s/\\n"$//; s/%s/F/; s/ /_/g'); do
+for message in $(echo "$formats" | sed 's/^"//; s/\\n"$//; s/%s/F/; s/%s/T/; s/ /_/g'); do
 	message=$(echo "$message" | tr _ ' ')
 	case $text in
 	*"$message"*) ;;
