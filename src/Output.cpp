@@ -58,6 +58,8 @@ constexpr std::size_t kTempNamePart = NAME_MAX - 1 - (sizeof kTempInfix - 1) - k
 constexpr int kMaxLinks = 40;
 // Tries at opening a name that keeps being replaced meanwhile.
 constexpr int kMaxTries = 8;
+// The attribute that every write to a file removes, as setuid bits are.
+constexpr char kCapability[] = "security.capability";
 
 // Why a file cannot be replaced by a new one.
 enum Why { kReplaceable, kLinks, kAttributes, kNoTemp, kOwner };
@@ -228,6 +230,22 @@ bool OnProc(int dir)
 	return fstatfs(dir, &sf) == 0 && sf.f_type == PROC_SUPER_MAGIC;
 }
 
+// Whether the link whose status is link, in g_dir, may be followed. The
+// kernel refuses a link in a sticky folder that everyone may write (such as
+// /tmp) unless it belongs to the follower or to the folder's owner: one
+// that another user planted there. Links followed here are refused alike.
+bool MayFollow(const struct stat &link)
+{
+	struct stat dir;
+	if (fstat(g_dir, &dir) != 0)
+		return false;
+	bool open = (dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH);
+	if (open || link.st_uid == geteuid() || link.st_uid == dir.st_uid)
+		return true;
+	errno = EACCES;
+	return false;
+}
+
 // Follows path, symbolic links included, to the folder entry it names, as
 // open(2) would, opening each folder once: g_dir is the last, g_base the
 // name in it. kEntry with its status in *st, kAbsent when no such entry
@@ -255,6 +273,8 @@ Found Locate(const char *path, struct stat *st)
 			return kEntry;
 		if (OnProc(g_dir))
 			return fstatat(g_dir, g_base, st, 0) == 0 ? kMagic : kGone;
+		if (!MayFollow(*st))
+			return kGone;
 		ssize_t n = links < kMaxLinks ? readlinkat(g_dir, g_base, buf, sizeof buf - 1) : -1;
 		if (links >= kMaxLinks || n == sizeof buf - 1)
 			errno = links >= kMaxLinks ? ELOOP : ENAMETOOLONG;
@@ -478,7 +498,8 @@ void PrepareProcess()
 bool SameVersion(const struct stat &a, const struct stat &b)
 {
 	return SameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-	       a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+	       a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+	       a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 int OpenOutputFile(const char *path, const struct stat &in, const struct stat &para)
@@ -520,12 +541,20 @@ int OpenFileToReplace(const char *path)
 			errno = e;
 			return -1;
 		}
+		// A link of /proc is followed by the kernel alone, at the open,
+		// where it may lead elsewhere than it did; nor could its file be
+		// replaced: it is not opened.
+		if (found == kMagic) {
+			SayWhy(kNoTemp);
+			Reset();
+			return -2;
+		}
 		if (!S_ISREG(seen.st_mode)) {
 			Reset();
 			printf("%s is not a regular file.\n", path);
 			return -2;
 		}
-		int fd = OpenFound(found, seen, O_RDONLY | O_NONBLOCK);
+		int fd = OpenFound(found, seen, O_RDONLY | O_NONBLOCK | O_NOCTTY);
 		if (fd == -1) {
 			int e = errno;
 			Reset();
@@ -536,11 +565,9 @@ int OpenFileToReplace(const char *path)
 			continue;
 		// Another edit may have replaced the file while this one waited.
 		Lock(fd);
-		if (found == kMagic)
-			CloseFd(&g_dir); // no name to replace: a change says so
 		struct stat named;
-		if (found == kMagic || (fstatat(g_dir, g_base, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-		                        SameFile(named, g_st)))
+		if (fstatat(g_dir, g_base, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    SameFile(named, g_st))
 			return fd;
 		close(fd);
 	}
@@ -565,7 +592,7 @@ int ReplaceLater(int fd, const char *path, const struct stat &in, const struct s
 
 int OpenReplacement(bool say)
 {
-	Why why = g_dir < 0 ? kNoTemp : g_st.st_nlink != 1 ? kLinks : kReplaceable;
+	Why why = g_st.st_nlink != 1 ? kLinks : kReplaceable;
 	int temp = why == kReplaceable ? Keep(MakeTemp(0600)) : -1;
 	if (temp < 0 && why == kReplaceable)
 		why = kNoTemp;
@@ -596,14 +623,41 @@ void SyncOutput(bool sync)
 
 namespace {
 
-// Reserves the room for size bytes in the file on fd, where the file system
-// allows, so that a full disk is found before a byte of it changes.
-bool Reserve(int fd, off_t size)
+// Whether the file system of the file on fd has room for it to grow from
+// size now to size: what a file system that cannot reserve room allows to
+// be checked beforehand.
+bool RoomToGrow(int fd, off_t now, off_t size)
+{
+	struct statfs sf;
+	if (size <= now || fstatfs(fd, &sf) != 0)
+		return true;
+	auto blocks = geteuid() == 0 ? sf.f_bfree : sf.f_bavail;
+	if (static_cast<unsigned long long>(size - now) <= blocks * sf.f_bsize)
+		return true;
+	errno = ENOSPC;
+	return false;
+}
+
+// Reserves the room for size bytes in the file on fd, which holds now bytes,
+// so that a full disk is found before a byte of it changes.
+bool Reserve(int fd, off_t now, off_t size)
 {
 	int rc;
 	while ((rc = size ? fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) : 0) != 0 && errno == EINTR)
 		;
-	return rc == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+	if (rc != 0 && (errno == EOPNOTSUPP || errno == ENOSYS))
+		return RoomToGrow(fd, now, size);
+	return rc == 0;
+}
+
+// Gives the old file back what writing to it takes away: its setuid and
+// setgid bits, and its file capabilities (cap, len bytes, when len > 0).
+bool Restore(const struct stat &old, const char *cap, ssize_t len)
+{
+	if ((old.st_mode & 06000) && fchmod(g_oldFd, old.st_mode & 07777) != 0)
+		return false;
+	return len <= 0 ||
+	       fsetxattr(g_oldFd, kCapability, cap, static_cast<std::size_t>(len), 0) == 0;
 }
 
 // Copies the size bytes of the file on from over the file on to, from its
@@ -628,12 +682,15 @@ bool CopyAll(int from, int to, off_t size)
 // The ending signals wait for the copy: cut short, it would leave a part.
 int CopyOver(int from)
 {
-	struct stat st;
-	if (fstat(from, &st) != 0)
+	struct stat st, old;
+	char cap[XATTR_SIZE_MAX];
+	if (fstat(from, &st) != 0 || fstat(g_oldFd, &old) != 0)
 		return OutputWriteError();
+	ssize_t len = fgetxattr(g_oldFd, kCapability, cap, sizeof cap);
 	sigset_t saved;
 	HoldSignals(true, &saved);
-	bool ok = Reserve(g_oldFd, st.st_size) && CopyAll(from, g_oldFd, st.st_size);
+	bool ok = Reserve(g_oldFd, old.st_size, st.st_size) && CopyAll(from, g_oldFd, st.st_size) &&
+	          Restore(old, cap, len);
 	HoldSignals(false, &saved);
 	return ok || OutputWriteError();
 }

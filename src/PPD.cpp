@@ -530,6 +530,18 @@ int KeepPieces(int count, char *const parameters[])
 	return ParaLineResult(got, g_keptCount < (g_nMode == 0 ? 2u : 1u)) == 0;
 }
 
+// Refuses a parameter file that is the file, FIFO or pipe that standard
+// output writes to: the report would be written into it.
+int NotStandardOutput(const char *path)
+{
+	struct stat para, out;
+	if (fstat(fileno(g_parafp), &para) != 0 || fstat(1, &out) != 0 || S_ISCHR(out.st_mode) ||
+	    para.st_dev != out.st_dev || para.st_ino != out.st_ino)
+		return 1;
+	printf("[ERROR] %s can not be both read and written.\n", path);
+	return 0;
+}
+
 } // namespace
 
 int KeepParameterFile(int argc, char *argv[])
@@ -547,7 +559,8 @@ int KeepParameterFile(int argc, char *argv[])
 		printf("[ERROR] %s is not found.\n", path);
 		return 0;
 	}
-	int ok = StartParaFile(g_parafp, path) && KeepPieces(argc - first, argv + first);
+	int ok = StartParaFile(g_parafp, path) && NotStandardOutput(path) &&
+	         KeepPieces(argc - first, argv + first);
 	CloseStream(&g_parafp);
 	KeepParaPieces(g_keptText, g_keptEnds, g_keptCount);
 	g_keptPara = ok;

@@ -158,12 +158,18 @@ bool IsControl(unsigned char c)
 	return c < 0x20 || c == 0x7f;
 }
 
-// Prints text as it is, or escaped when it holds control characters (\n,
-// \t, \\, octal for the rest), so that one report line is one file.
+bool NeedsEscape(unsigned char c)
+{
+	return IsControl(c) || c == '\\';
+}
+
+// Prints text as it is, or escaped when it holds control characters or a
+// backslash (\n, \t, \\, octal for the rest), so that one report line is
+// one file, and an escaped name is never another name as it is.
 void PrintText(const char *text)
 {
 	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-	if (std::none_of(p, p + strlen(text), IsControl)) {
+	if (std::none_of(p, p + strlen(text), NeedsEscape)) {
 		fputs(text, stdout);
 		return;
 	}

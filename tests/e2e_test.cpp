@@ -754,6 +754,22 @@ const Case kCases[] = {
 	{"AddInputEmptiedDuringSecondPass", {{"in.ppd", kPpd}}, "mkfifo p.txt", AddArgs(), "[ERROR] in.ppd can not read.\n",
 	 {{"in.ppd", ""}},
 	 "exec 3>p.txt && printf '*M\\n*OpenGroup: General\\n' >&3 && " + kAtTemplate + ": > in.ppd && echo '*T' >&3 && exec 3>&-"},
+	// A rewrite that keeps the input's size and modification time still
+	// changes its status: the run fails.
+	{"InputRewrittenKeepingSizeAndTime", {{"in.ppd", kPpd}}, "mkfifo p.txt && cp -p in.ppd was", ReplaceArgs({"A4"}),
+	 "[ERROR] in.ppd can not read.\n", {{"in.ppd", kAny}},
+	 "exec 3>p.txt && echo '*DefaultPageSize: Letter' >&3 && " + kAtTemplate +
+	     "printf X | dd of=in.ppd conv=notrunc status=none && touch -r was in.ppd && echo '*P' >&3 && exec 3>&-"},
+	// A link that another user planted in a sticky folder is not followed.
+	Needing({"PlantedLinkNotFollowed", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"victim", kOld}},
+	         "mkdir -m 1777 t && ln -s ../victim t/out.ppd && chown -h 1234 t/out.ppd", {"ppdedit", "/R", "in.ppd", "t/out.ppd", "p.txt"},
+	         "[ERROR] t/out.ppd don't created.\n", {}}, "root"),
+	// A staged output keeps what a write takes away: set-id bits, file
+	// capabilities.
+	Needing({"StagedKeepsCapability", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
+	         "ln out.ppd l.ppd && chmod 6755 out.ppd && setcap cap_net_raw+ep out.ppd", ReplaceArgs({"A4"}), kOk,
+	         {{"out.ppd", kA4}, {"l.ppd", kA4}}, "", 0, 0, false,
+	         "[ $(stat -c %a out.ppd) = 6755 ] && getcap out.ppd | grep -q cap_net_raw"}, "root setcap getcap"),
 	{"OutputName255Replaced", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {kName255, kOld}}, "ls -i " + kName255 + " > was",
 	 {"ppdedit", "/R", "in.ppd", kName255, "p.txt", "A4"}, "Output : " + kName255 + "\n", {{kName255, kA4}}, "", 0, 0, false,
 	 "[ \"$(ls -i " + kName255 + ")\" != \"$(cat was)\" ]"},
@@ -798,6 +814,12 @@ const Case kCases[] = {
 	InPlace("InPlaceParaFileFromPipe", {{"a.ppd", kPpd}, {"b.ppd", kPpd}, {"p.txt", kPageSize}}, "mkfifo pf",
 	        {"/R", "pf", "A4", "--", "a.ppd", "b.ppd"}, "changed: a.ppd\nchanged: b.ppd\n", {{"a.ppd", kA4Only}, {"b.ppd", kA4Only}},
 	        0, "", "cat p.txt > pf"),
+	[] {
+		Case c = Refused("InPlaceStdoutIsParameterFile", {"/R", "p.txt", "A4", "--", "a.ppd"},
+		                 "[ERROR] p.txt can not be both read and written.");
+		c.stdoutFile = "p.txt";
+		return c;
+	}(),
 	InPlace("InPlaceEmptyList", {{"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "--"}, "", {}),
 	[] {
 		Case c = InPlace("InPlaceUnknownOption", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"-x", "/R", "p.txt", "A4", "--", "a.ppd"},
