@@ -14,6 +14,7 @@
 // file at all.
 #include "FileIO.h"
 
+#include "Diff.h"
 #include "FindText.h"
 #include "Gzip.h"
 #include "Lines.h"
@@ -87,9 +88,15 @@ std::size_t g_keptNext;
 struct stat g_inStat;
 struct stat g_paraStat;
 // Where the first input piece equal to the anchor ends, found by the marker
-// check, and whether there is one.
+// check, whether there is one, and its line ending.
 off_t g_anchorEnd;
 bool g_anchorFound;
+char g_anchorEnding[kLineMax];
+std::size_t g_anchorEndingLen;
+// Lines match when the input line begins with the parameter-file line.
+bool g_byPrefix;
+// Where the diff of an edit in place that changes its file goes, or -1.
+int g_diffFd = -1;
 
 // What becomes of the output: none yet; pending, for an edit in place that
 // has not changed anything yet (nothing is made); or written to g_outFd,
@@ -326,10 +333,12 @@ int NextPiece(Reader *r, Piece *piece)
 	}
 }
 
-// Whether an input piece equals a parameter-file line in trimmed form.
+// Whether an input piece equals a parameter-file line in trimmed form, or
+// begins with it when lines match by their beginning.
 bool SameLine(const Piece &piece, const char *line, std::size_t lineTrimmed)
 {
-	return TrimmedLength(piece.text, piece.len) == lineTrimmed &&
+	std::size_t has = TrimmedLength(piece.text, piece.len);
+	return (g_byPrefix ? has >= lineTrimmed : has == lineTrimmed) &&
 	       memcmp(piece.text, line, lineTrimmed) == 0;
 }
 
@@ -552,6 +561,27 @@ bool EndStream()
 	return ok;
 }
 
+// Records a change for the diff, when one is asked for.
+int RecordChange(off_t at, std::size_t len, const char *p, std::size_t n)
+{
+	if (g_diffFd < 0 || DiffRecord(at, len, p, n))
+		return 1;
+	printf("%s has more changes than a diff can show.\n", g_inReader.path);
+	return 0;
+}
+
+// Writes the diff of an edit in place that changed its file, before the
+// change is put in place, from the input that is still open.
+int WriteDiff()
+{
+	if (g_diffFd < 0 || !g_changed)
+		return 1;
+	if (DiffWrite(g_diffFd, g_inReader.path, g_inReader.fd, g_inReader.gz))
+		return 1;
+	printf("%s: its diff can not be written.\n", g_inReader.path);
+	return 0;
+}
+
 // Ends the output's stream and closes it, then puts the output in place. An
 // edit in place that made its file but changed nothing drops it.
 int CloseOutput()
@@ -563,7 +593,7 @@ int CloseOutput()
 		return DropOutputFile();
 	if (ok && !closed)
 		ok = OutputWriteError();
-	if (!ok) {
+	if (!ok || !WriteDiff()) {
 		DiscardOutputFile();
 		return 0;
 	}
@@ -609,6 +639,7 @@ int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath)
 	g_replacesInput = g_changed = g_prefixLost = false;
 	g_same = 0;
 	g_keptNext = 0;
+	DiffReset();
 	if (para && !StartParaFile(para, paraPath))
 		return 0;
 	if (fstat(fileno(in), &g_inStat) != 0)
@@ -654,6 +685,9 @@ int FindMarker(const char *marker, std::size_t markerTrimmed, const char *anchor
 		if (looking && SameLine(piece, anchor, anchorTrimmed)) {
 			g_anchorEnd = r->base + static_cast<off_t>(r->pos);
 			g_anchorFound = true;
+			std::size_t at = EndingStart(piece.text, piece.len);
+			g_anchorEndingLen = piece.len - at;
+			memcpy(g_anchorEnding, piece.text + at, g_anchorEndingLen);
 			looking = nullptr;
 		}
 	}
@@ -662,6 +696,16 @@ int FindMarker(const char *marker, std::size_t markerTrimmed, const char *anchor
 bool AnchorFound()
 {
 	return g_anchorFound;
+}
+
+Piece AnchorEnding()
+{
+	return {g_anchorEnding, g_anchorEndingLen};
+}
+
+void MatchByPrefix(bool on)
+{
+	g_byPrefix = on;
 }
 
 int CopyThroughAnchor()
@@ -707,20 +751,30 @@ int WriteOut(const char *p, std::size_t n)
 {
 	if (n == 0)
 		return 1;
-	return NoteChange() && (g_outState != kWriting || Emit(p, n));
+	const Reader *r = &g_inReader;
+	return NoteChange() && RecordChange(r->base + static_cast<off_t>(r->pos), 0, p, n) &&
+	       (g_outState != kWriting || Emit(p, n));
 }
 
 int ReplacePiece(const Piece &piece, const char *p, std::size_t n)
 {
 	if (n == piece.len && memcmp(p, piece.text, n) == 0)
 		return 1;
-	return NoteChange() && DropPiece(piece) && (g_outState != kWriting || Emit(p, n));
+	const Reader *r = &g_inReader;
+	off_t at = r->base + static_cast<off_t>(r->pos - piece.len);
+	return NoteChange() && RecordChange(at, piece.len, p, n) && DropPiece(piece) &&
+	       (g_outState != kWriting || Emit(p, n));
+}
+
+void ShowChanges(int fd)
+{
+	g_diffFd = fd;
 }
 
 int FinishOutput()
 {
 	if (g_outState == kPending)
-		return PassRest();
+		return PassRest() && WriteDiff();
 	// The rest of the block is consumed: all of it is owed to the output.
 	g_inReader.pos = g_inReader.end;
 	if (!CopyUpTo(&g_inReader, kToTheEnd) || !InputAsStarted()) {

@@ -38,8 +38,12 @@ void KeepParaPieces(const char *text, const std::size_t *ends, std::size_t count
 // is found, 0 at the end, -1 on an error.
 [[nodiscard]] int FindMarker(const char *marker, std::size_t markerTrimmed, const char *anchor,
                              std::size_t anchorTrimmed);
-// Whether FindMarker met the anchor.
+// Whether FindMarker met the anchor, and that piece's line ending.
 bool AnchorFound();
+Piece AnchorEnding();
+// From now on, an input piece matches a parameter-file line when its trimmed
+// form begins with the line's, instead of equalling it.
+void MatchByPrefix(bool on);
 // Writes the input, from its start, up to the end of the anchor's piece.
 [[nodiscard]] int CopyThroughAnchor();
 // Starts the input again from its first byte; 0 when it cannot be, or when
@@ -69,5 +73,8 @@ void CopyInput();
 void DiscardOutput();
 // Whether the edit has written anything that differs from its input.
 bool InputChanged();
+// From now on, an edit in place that changes its file writes the unified
+// diff of its text to fd first (-1: none).
+void ShowChanges(int fd);
 
 #endif

@@ -10,13 +10,19 @@
 constexpr std::size_t kLineMax = 5120;
 constexpr std::size_t kPieceMax = kLineMax - 1;
 
+// Where the line ending of line starts: its trailing CR and LF characters.
+inline std::size_t EndingStart(const char *line, std::size_t len)
+{
+	while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == '\n'))
+		len--;
+	return len;
+}
+
 // The length of line without its trailing CR and LF characters; a line made
 // only of them keeps its whole length.
 inline std::size_t TrimmedLength(const char *line, std::size_t len)
 {
-	std::size_t n = len;
-	while (n > 0 && (line[n - 1] == '\r' || line[n - 1] == '\n'))
-		n--;
+	std::size_t n = EndingStart(line, len);
 	return n == 0 ? len : n;
 }
 

@@ -82,6 +82,16 @@ char g_base[NAME_MAX + 1];
 // g_tempMade.
 char g_temp[NAME_MAX + 1];
 volatile sig_atomic_t g_tempMade;
+// The backup's link to the old file, under a temporary name until it takes
+// the backup's name; removed like the temporary file while g_linkMade.
+char g_link[NAME_MAX + 1];
+volatile sig_atomic_t g_linkMade;
+// The suffix of the backups of replaced files, or null for none.
+const char *g_backup;
+// A folder that a walk opened, and the name in it of the next file to edit
+// in place: found there without following links. -1 when not walking.
+int g_findDir = -1;
+const char *g_findName;
 // The file being replaced or written over: its attributes are copied, and a
 // staged output is copied over it. For an edit in place it is the input,
 // which the caller closes.
@@ -105,6 +115,9 @@ void Undo()
 	if (g_tempMade)
 		unlinkat(g_dir, g_temp, 0);
 	g_tempMade = 0;
+	if (g_linkMade)
+		unlinkat(g_dir, g_link, 0);
+	g_linkMade = 0;
 }
 
 // Removes the temporary file outside a signal handler. 0 when it stays,
@@ -320,12 +333,19 @@ void RandomPart(char *to)
 	to[kTempRandom] = '\0';
 }
 
+// Writes a temporary name for the output into name, but for its random
+// part, and returns where that part goes.
+int TempPrefix(char *name)
+{
+	int part = static_cast<int>(std::min(strlen(g_base), kTempNamePart));
+	return snprintf(name, NAME_MAX + 1, ".%.*s%s", part, g_base, kTempInfix);
+}
+
 // Makes the temporary file in g_dir, recorded so that a failure or a signal
 // removes it. -1 when it cannot be made.
 int MakeTemp(mode_t mode)
 {
-	int part = static_cast<int>(std::min(strlen(g_base), kTempNamePart));
-	int n = snprintf(g_temp, sizeof g_temp, ".%.*s%s", part, g_base, kTempInfix);
+	int n = TempPrefix(g_temp);
 	for (int tries = 0; tries < 100; tries++) {
 		RandomPart(g_temp + n);
 		sigset_t saved;
@@ -528,13 +548,42 @@ int OpenOutputFile(const char *path, const struct stat &in, const struct stat &p
 	return NotCreated();
 }
 
+void BackupAs(const char *suffix)
+{
+	g_backup = suffix;
+}
+
+void FindIn(int folder, const char *name)
+{
+	g_findDir = folder;
+	g_findName = name;
+}
+
+namespace {
+
+// Finds the file that a walk found, g_findName in g_findDir, without
+// following a link: as Locate does.
+Found LocateFound(struct stat *st)
+{
+	CloseFd(&g_dir);
+	g_dir = fcntl(g_findDir, F_DUPFD_CLOEXEC, 3);
+	if (g_dir < 0 || strlen(g_findName) > NAME_MAX)
+		return kGone;
+	strcpy(g_base, g_findName);
+	if (fstatat(g_dir, g_base, st, AT_SYMLINK_NOFOLLOW) != 0)
+		return errno == ENOENT ? kAbsent : kGone;
+	return kEntry;
+}
+
+} // namespace
+
 int OpenFileToReplace(const char *path)
 {
 	Reset();
 	g_name = path;
 	for (int tries = 0; tries < kMaxTries; tries++) {
 		struct stat seen;
-		Found found = Locate(path, &seen);
+		Found found = g_findDir >= 0 ? LocateFound(&seen) : Locate(path, &seen);
 		if (found == kGone || found == kAbsent) {
 			int e = found == kAbsent ? ENOENT : errno;
 			Reset();
@@ -764,10 +813,49 @@ int Dressed()
 	return 0;
 }
 
-// Puts the temporary file in the output's place. 0 on failure, said.
+// Links the old file under a temporary name, recorded so that a failure or
+// a signal removes it, and checks that the link is the old file.
+bool LinkOld()
+{
+	int n = TempPrefix(g_link);
+	int rc = -1;
+	for (int tries = 0; tries < 100 && rc != 0; tries++) {
+		RandomPart(g_link + n);
+		sigset_t saved;
+		HoldSignals(true, &saved);
+		rc = linkat(g_dir, g_base, g_dir, g_link, 0);
+		g_linkMade = rc == 0;
+		HoldSignals(false, &saved);
+		if (rc != 0 && errno != EEXIST)
+			return false;
+	}
+	struct stat st;
+	return rc == 0 && fstatat(g_dir, g_link, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+	       SameFile(st, g_st);
+}
+
+// Keeps the old file as its backup, under its name and the suffix, beside
+// it: the old inode itself, linked and renamed over an older backup, so
+// that the name never lacks a file. Said when it cannot be.
+int MakeBackup()
+{
+	char name[NAME_MAX + 1];
+	int n = snprintf(name, sizeof name, "%s%s", g_base, g_backup);
+	if (n >= 0 && static_cast<std::size_t>(n) < sizeof name && LinkOld() &&
+	    renameat(g_dir, g_link, g_dir, name) == 0) {
+		g_linkMade = 0;
+		return 1;
+	}
+	Undo();
+	printf("%s can not be backed up with the suffix %s.\n", g_name, g_backup);
+	return 0;
+}
+
+// Puts the temporary file in the output's place, the old file kept as its
+// backup when asked. 0 on failure, said.
 int Rename()
 {
-	if (g_kind != kNew && !StillThere())
+	if (g_kind != kNew && (!StillThere() || (g_backup && !MakeBackup())))
 		return 0;
 	bool moved = g_kind == kNew ? RenameToFree() : renameat(g_dir, g_temp, g_dir, g_base) == 0;
 	if (!moved)

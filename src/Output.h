@@ -25,6 +25,12 @@ bool SameVersion(const struct stat &a, const struct stat &b);
 // -1 with the message printed.
 [[nodiscard]] int OpenOutputFile(const char *path, const struct stat &in, const struct stat &para);
 
+// From now on, a file edited in place that is replaced is kept as its name
+// followed by suffix, beside it (null: no backups).
+void BackupAs(const char *suffix);
+// The next file to edit in place is name in the open folder folder, found
+// without following links, instead of by its path (-1: by its path).
+void FindIn(int folder, const char *name);
 // Opens a regular file to be edited in place, locked against a second edit,
 // once its name still leads to it. Returns the descriptor, -1 when it cannot
 // be opened (errno says why; nothing printed), or -2 when it is refused

@@ -110,19 +110,33 @@ int Fill(char *line, int count, char *const parameters[])
 	return 0;
 }
 
-// Fills a parameter-file line's placeholders and writes it out.
-int WriteFilled(char *line, int count, char *const parameters[])
+// When endings are kept: gives a filled line the line ending of the input
+// piece it goes with, unless that piece has none (the file's last line).
+int TakeEnding(char *line, const Piece &piece)
 {
-	return Fill(line, count, parameters) && WriteOut(line, strlen(line));
+	std::size_t from = EndingStart(piece.text, piece.len);
+	std::size_t n = piece.len - from;
+	if (!(g_inPlaceOptions & kKeepEndings) || n == 0)
+		return 1;
+	std::size_t at = EndingStart(line, strlen(line));
+	if (at + n >= kLineMax) {
+		printf("[ERROR] %s has a line too long after filling in parameters.\n",
+		       g_szPathName[kPathPara]);
+		return 0;
+	}
+	memcpy(line + at, piece.text + from, n);
+	line[at + n] = '\0';
+	return 1;
 }
 
-// Writes every remaining parameter-file line, filled.
+// Writes every remaining parameter-file line, filled, after the anchor.
 int WriteTemplate(int count, char *const parameters[])
 {
 	char line[kLineMax];
 	int got;
 	while ((got = ReadParaLine(line)) > 0)
-		if (!WriteFilled(line, count, parameters))
+		if (!Fill(line, count, parameters) || !TakeEnding(line, AnchorEnding()) ||
+		    !WriteOut(line, strlen(line)))
 			return 0;
 	return got == 0;
 }
@@ -131,7 +145,8 @@ int WriteTemplate(int count, char *const parameters[])
 // input piece just taken.
 int WriteInstead(const Piece &piece, char *line, int count, char *const parameters[])
 {
-	return Fill(line, count, parameters) && ReplacePiece(piece, line, strlen(line));
+	return Fill(line, count, parameters) && TakeEnding(line, piece) &&
+	       ReplacePiece(piece, line, strlen(line));
 }
 
 // Ends a failed edit: the output undone, the run context closed.
@@ -459,15 +474,29 @@ int ExpandParameters(char *line, std::size_t size, int count, char *const parame
 // Edits one file in place, as "ppdedit [/R] FILE FILE PARAMETER-FILE
 // PARAMETER..." would write a copy of it; argv is that command line. The
 // copy replaces the file only when it differs.
-int EditInPlace(int argc, char *argv[], int options)
+namespace {
+
+// Sets what an edit in place does beside the edit; undone with no options.
+void UseInPlace(const InPlace *how)
 {
-	g_inPlace = true;
-	g_inPlaceOptions = options;
+	g_inPlace = how != nullptr;
+	g_inPlaceOptions = how ? how->flags : 0;
+	MatchByPrefix(how && (how->flags & kPrefix));
+	ShowChanges(how ? how->diff : -1);
+	BackupAs(how ? how->backup : nullptr);
+	FindIn(how ? how->folder : -1, how ? how->name : nullptr);
+}
+
+} // namespace
+
+int EditInPlace(int argc, char *argv[], const InPlace &how)
+{
+	UseInPlace(&how);
 	g_marked = g_matched = false;
 	int ok = Initialize(argv) &&
 	         (g_nMode == 1 ? Replace(argc, argv) : CheckInputPPD() && Add(argc, argv));
 	Uninitialize();
-	g_inPlace = false;
+	UseInPlace(nullptr);
 	if (!ok)
 		return g_marked ? kEditMarked : kEditFailed;
 	if (InputChanged())

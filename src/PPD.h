@@ -37,8 +37,17 @@ void Uninitialize();
 // gives the same text), and the options it takes. argv is the command line
 // that ppdedit would be given for the file.
 enum { kEditFailed, kEditChanged, kEditUnchanged, kEditMarked, kEditAlready };
-enum { kDryRun = 1, kSync = 2 };
-[[nodiscard]] int EditInPlace(int argc, char *argv[], int options);
+enum { kDryRun = 1, kSync = 2, kPrefix = 4, kKeepEndings = 8 };
+struct InPlace {
+	int flags;          // kDryRun, kSync, kPrefix (lines match by their
+	                    // beginning), kKeepEndings (written lines end as
+	                    // the lines they go with)
+	const char *backup; // a replaced file is kept as its name and this, or null
+	int diff;           // where the diff of a change goes first, or -1
+	int folder;         // the file is name in this open folder, found without
+	const char *name;   // following links; -1: found by its path
+};
+[[nodiscard]] int EditInPlace(int argc, char *argv[], const InPlace &how);
 // For a run over many files: reads the parameter file named in such a
 // command line once, and keeps its lines, the written ones filled, for
 // every later edit. Refuses what no file can mend: a missing or unreadable

@@ -11,10 +11,18 @@
 #include "PPD.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <getopt.h>
+#include <string>
+#include <strings.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,9 +33,11 @@ enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 constexpr std::size_t kSaidMax = 4 * kPathMax + 256;
 
 struct Options {
-	int edit;   // kDryRun, kSync
-	bool quiet; // report failures only
-	bool done;  // --help or --version: nothing more to do
+	InPlace how;    // what each edit does beside the edit
+	bool quiet;     // report failures only
+	bool diff;      // show each change
+	bool recursive; // walk folders
+	bool done;      // --help or --version: nothing more to do
 };
 
 // The command line: what ppdedit would be given for one file, "ppdedit [/R]
@@ -47,57 +57,94 @@ const char kUsage[] =
         "  -n, --dry-run          report what would become of each file; write nothing\n"
         "  -q, --quiet            print only the failed: lines\n"
         "  -P, --parameter=VALUE  one more parameter, which may begin with '-'\n"
+        "  -p, --prefix           the marker, the anchor and the keys match a line that\n"
+        "                         begins with them\n"
+        "  -e, --keep-endings     written lines end as the anchor or the replaced line\n"
+        "  -b, --backup[=SUFFIX]  keep each replaced file as FILE.orig (or FILE SUFFIX)\n"
+        "      --diff             show each change as a unified diff\n"
+        "  -r, --recursive        edit the .ppd and .ppd.gz files under each folder\n"
         "      --sync             flush each replaced file and its folder to the disk\n"
         "      --help             print this help\n"
-        "      --version          print the version\n";
+        "      --version          print the version\n"
+        "\n"
+        "Example: ppdedit-inplace -r -p -e /R pair.txt A4 -- /etc/cups/ppd\n"
+        "with pair.txt holding the lines \"*DefaultPageSize:\" and \"*DefaultPageSize: !0!\".\n";
+
+// Takes a backup suffix: one that would name the file itself, or another
+// folder, is refused.
+bool TakeBackup(const char *suffix, Options *o)
+{
+	o->how.backup = suffix ? suffix : ".orig";
+	return *o->how.backup && !strchr(o->how.backup, '/');
+}
 
 // Takes one option; false for one that is not known.
 bool TakeOption(int c, Options *o, std::vector<char *> *words)
 {
 	switch (c) {
 	case 'n':
-		o->edit |= kDryRun;
-		break;
+		o->how.flags |= kDryRun;
+		return true;
 	case 'q':
 		o->quiet = true;
-		break;
+		return true;
 	case 's':
-		o->edit |= kSync;
-		break;
+		o->how.flags |= kSync;
+		return true;
+	case 'p':
+		o->how.flags |= kPrefix;
+		return true;
+	case 'e':
+		o->how.flags |= kKeepEndings;
+		return true;
+	case 'b':
+		return TakeBackup(optarg, o);
+	case 'd':
+		o->diff = true;
+		return true;
+	case 'r':
+		o->recursive = true;
+		return true;
 	case 'P':
 		words->push_back(optarg);
-		break;
+		return true;
 	case 'h':
-		fputs(kUsage, stdout), o->done = true;
+		fputs(kUsage, stdout);
 		break;
 	case 'v':
-		printf("ppdedit-inplace %s\n", PPDEDIT_VERSION), o->done = true;
+		printf("ppdedit-inplace %s\n", PPDEDIT_VERSION);
 		break;
 	default:
 		return false;
 	}
+	o->done = true;
 	return true;
 }
 
 // Reads the options wherever they stand before "--", and the other words
-// in order into words; the words of -P are parameters. *files is where the
-// files start after "--". False on a usage error.
+// in order into words; the words of -P are parameters, from *forcedFrom on.
+// *files is where the files start after "--". False on a usage error.
 bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words, int *files,
                  std::size_t *forcedFrom)
 {
 	static const option kLong[] = {{"dry-run", no_argument, nullptr, 'n'},
 	                               {"quiet", no_argument, nullptr, 'q'},
 	                               {"parameter", required_argument, nullptr, 'P'},
+	                               {"prefix", no_argument, nullptr, 'p'},
+	                               {"keep-endings", no_argument, nullptr, 'e'},
+	                               {"backup", optional_argument, nullptr, 'b'},
+	                               {"diff", no_argument, nullptr, 'd'},
+	                               {"recursive", no_argument, nullptr, 'r'},
 	                               {"sync", no_argument, nullptr, 's'},
 	                               {"help", no_argument, nullptr, 'h'},
 	                               {"version", no_argument, nullptr, 'v'},
 	                               {nullptr, 0, nullptr, 0}};
-	*o = {0, false, false};
+	*o = {{0, nullptr, -1, -1, nullptr}, false, false, false, false};
 	*forcedFrom = SIZE_MAX;
 	const char *lastValue = nullptr;
 	int c;
 	// "-": the other words come back in order, as the value of option 1.
-	while ((c = getopt_long(argc, argv, "-nqP:", kLong, nullptr)) != -1) {
+	while ((c = getopt_long(argc, argv, "-nqP:peb::r", kLong, nullptr)) != -1) {
 		if (c == 1) {
 			words->push_back(optarg);
 			continue;
@@ -209,41 +256,158 @@ void ReportError()
 	fputs("ppdedit-inplace: standard output: write error\n", stderr);
 }
 
-// Edits every file in turn; kExitFailed when any of them failed.
-int EditAll(Command *c, const Options &o, FILE *catcher, char *said)
+// What the run goes on with: the command line for one file, the options,
+// where ppdedit's messages are caught, and where a diff is put first.
+struct Run {
+	Command *cmd;
+	const Options *opt;
+	FILE *catcher;
+	char *said;
+	bool failed;
+};
+
+// Copies the diff of the file just changed after its report line.
+bool PrintDiff(int fd)
 {
-	int status = kExitOk;
-	for (int i = 0; i < c->count; i++) {
-		c->run[c->fileAt] = c->run[c->fileAt + 1] = c->files[i];
-		int outcome = Catching(catcher, said, [&] {
-			return EditInPlace(static_cast<int>(c->run.size()) - 1, c->run.data(),
-			                   o.edit);
-		});
-		if (!Report(outcome, c->files[i], said, o.quiet)) {
+	static char buf[64 * 1024];
+	off_t at = 0;
+	ssize_t n;
+	while ((n = pread(fd, buf, sizeof buf, at)) > 0) {
+		if (fwrite(buf, 1, static_cast<std::size_t>(n), stdout) !=
+		    static_cast<std::size_t>(n))
+			return false;
+		at += n;
+	}
+	return n == 0 && fflush(stdout) == 0;
+}
+
+// Edits one file, named path in the report: found by its path, or as name
+// in the open folder folder. False when the report cannot be written.
+bool EditOne(Run *r, char *path, int folder, const char *name)
+{
+	Command *c = r->cmd;
+	InPlace how = r->opt->how;
+	how.folder = folder;
+	how.name = name;
+	if (how.diff >= 0 && (ftruncate(how.diff, 0) != 0 || lseek(how.diff, 0, SEEK_SET) != 0))
+		return false;
+	c->run[c->fileAt] = c->run[c->fileAt + 1] = path;
+	int outcome = Catching(r->catcher, r->said, [&] {
+		return EditInPlace(static_cast<int>(c->run.size()) - 1, c->run.data(), how);
+	});
+	r->failed = r->failed || outcome == kEditFailed;
+	bool shown = r->opt->quiet || outcome != kEditChanged || how.diff < 0;
+	return Report(outcome, path, r->said, r->opt->quiet) && (shown || PrintDiff(how.diff));
+}
+
+// Reports a folder that a walk cannot read. False when the report cannot be
+// written.
+bool FolderFails(Run *r, const std::string &path)
+{
+	snprintf(r->said, kSaidMax, "%s is a folder that can not be read.", path.c_str());
+	r->failed = true;
+	return Report(kEditFailed, path.c_str(), r->said, false);
+}
+
+// Whether a file found in a walk is a PPD: named *.ppd or *.ppd.gz, in any
+// case.
+bool IsPpdName(const char *name)
+{
+	std::size_t n = strlen(name);
+	return (n >= 4 && strcasecmp(name + n - 4, ".ppd") == 0) ||
+	       (n >= 7 && strcasecmp(name + n - 7, ".ppd.gz") == 0);
+}
+
+// The names of an open folder, in byte order, the folder closed. False
+// when it cannot be read.
+bool SortedNames(int dir, std::vector<std::string> *names)
+{
+	DIR *d = fdopendir(dir);
+	if (!d) {
+		close(dir);
+		return false;
+	}
+	errno = 0;
+	while (dirent *e = readdir(d))
+		if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+			names->emplace_back(e->d_name);
+	bool ok = errno == 0;
+	closedir(d);
+	std::sort(names->begin(), names->end());
+	return ok;
+}
+
+bool Walk(Run *r, int dir, const std::string &path);
+
+// Walks into the entry name of the open folder dir, named path: a folder
+// is walked, not through a link; a PPD edited; anything else passed over.
+bool WalkEntry(Run *r, int dir, const std::string &path, const char *name)
+{
+	struct stat st;
+	std::string child = path + (path.back() == '/' ? "" : "/") + name;
+	if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+		return true;
+	if (S_ISDIR(st.st_mode)) {
+		int sub = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+		return sub >= 0 ? Walk(r, sub, child) : FolderFails(r, child);
+	}
+	if (!S_ISREG(st.st_mode) || !IsPpdName(name))
+		return true;
+	return EditOne(r, &child[0], dir, name);
+}
+
+// Walks the open folder dir, named path, in name order; closes it. False
+// when the report cannot be written.
+bool Walk(Run *r, int dir, const std::string &path)
+{
+	int keep = fcntl(dir, F_DUPFD_CLOEXEC, 3);
+	std::vector<std::string> names;
+	if (keep < 0 || !SortedNames(dir, &names)) {
+		if (keep >= 0)
+			close(keep);
+		return FolderFails(r, path);
+	}
+	bool ok = true;
+	for (std::size_t i = 0; ok && i < names.size(); i++)
+		ok = WalkEntry(r, keep, path, names[i].c_str());
+	close(keep);
+	return ok;
+}
+
+// Edits every file in turn, walking the folders among them when asked;
+// kExitFailed when any of them failed.
+int EditAll(Run *r)
+{
+	for (int i = 0; i < r->cmd->count; i++) {
+		char *path = r->cmd->files[i];
+		int dir = r->opt->recursive ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+		bool ok = dir >= 0 ? Walk(r, dir, path) : EditOne(r, path, -1, nullptr);
+		if (!ok) {
 			ReportError();
 			return kExitFailed;
 		}
-		if (outcome == kEditFailed)
-			status = kExitFailed;
 	}
-	return status;
+	return r->failed ? kExitFailed : kExitOk;
 }
 
 // Reads the parameter file once, then edits the files. kExitUsage, before
 // any file is opened, when the parameter file cannot serve.
-int Run(Command *c, const Options &o)
+int RunAll(Command *c, Options *o)
 {
 	static char said[kSaidMax];
 	FILE *catcher = fmemopen(said, sizeof said, "w");
-	if (!catcher) {
+	if (o->diff)
+		o->how.diff = memfd_create("ppdedit-inplace-diff", MFD_CLOEXEC);
+	if (!catcher || (o->diff && o->how.diff < 0)) {
 		fputs("ppdedit-inplace: out of memory\n", stderr);
 		return kExitFailed;
 	}
+	Run r = {c, o, catcher, said, false};
 	int status = kExitUsage;
 	if (Catching(catcher, said, [&] {
 		    return KeepParameterFile(static_cast<int>(c->run.size()) - 1, c->run.data());
 	    }))
-		status = EditAll(c, o, catcher, said);
+		status = EditAll(&r);
 	else
 		fprintf(stderr, "ppdedit-inplace: %s\n", said);
 	fclose(catcher);
@@ -268,7 +432,7 @@ int main(int argc, char *argv[])
 		return fflush(stdout) == 0 ? kExitOk : (ReportError(), kExitFailed);
 	c.files = argv + files;
 	c.count = argc - files;
-	int status = Run(&c, o);
+	int status = RunAll(&c, &o);
 	if (fflush(stdout) != 0 || ferror(stdout)) {
 		ReportError();
 		return kExitFailed;
