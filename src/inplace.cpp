@@ -67,8 +67,16 @@ const char kUsage[] =
         "      --help             print this help\n"
         "      --version          print the version\n"
         "\n"
-        "Example: ppdedit-inplace -r -p -e /R pair.txt A4 -- /etc/cups/ppd\n"
-        "with pair.txt holding the lines \"*DefaultPageSize:\" and \"*DefaultPageSize: !0!\".\n";
+        "Examples, with pair.txt holding \"*DefaultPageSize:\" and \"*DefaultPageSize: !0!\":\n"
+        "  ppdedit-inplace -n -p /R pair.txt A4 -- *.ppd           what would change\n"
+        "  ppdedit-inplace -q -p /R pair.txt A4 -- *.ppd           failures only\n"
+        "  ppdedit-inplace -p /R offset.txt -P -2mm -- *.ppd       a parameter \"-2mm\"\n"
+        "  ppdedit-inplace -p -e add-duplex-any.txt X Y -- *.ppd   add where missing\n"
+        "  ppdedit-inplace -p -e /R pair.txt A4 -- *.ppd           LF and CR LF files\n"
+        "  ppdedit-inplace -b.bak -p /R pair.txt A4 -- *.ppd       keep FILE.bak\n"
+        "  ppdedit-inplace -n --diff -p /R pair.txt A4 -- *.ppd    preview\n"
+        "  ppdedit-inplace -r -p -e /R pair.txt A4 -- /etc/cups/ppd  a whole tree\n"
+        "  ppdedit-inplace --sync -p /R pair.txt A4 -- *.ppd       survive a power cut\n";
 
 // Takes a backup suffix: one that would name the file itself, or another
 // folder, is refused.

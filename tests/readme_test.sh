@@ -10,8 +10,9 @@
 # 640, and one reached through a symbolic link) and checks what needs no
 # expected text: a file reported "changed" changed, a file reported
 # "unchanged", "skipped" or "failed" kept its bytes, no file changed
-# unreported, a failure shows the tool's message, and the folder keeps its
-# files, links, modes, owners and groups, and each file its line endings.
+# unreported, a failure shows the tool's message, a backup holds its file's
+# old bytes, and the folder keeps its files, links, modes, owners and
+# groups, and each file its line endings.
 #
 # Usage: readme_test.sh README SOURCE_DIR PPDEDIT_BINARY [REAL_PPD_DIR]
 set -eu
@@ -71,7 +72,23 @@ echo "$count README blocks run"
 # own), its text's line endings (lf, crlf or mixed) and its bytes' sum.
 snapshot() {
 	for f in "$work"/build/ppds/*; do
+		case $f in *.orig) continue ;; esac
 		echo "build/ppds/${f##*/} $(stat -c '%a %u %g' "$f") $(endings "$f") $(sha256sum <"$f" | cut -c1-16)"
+	done
+}
+
+# Checks that each backup that a block made or replaced holds the bytes that
+# its file had before the block, and that the file was reported changed.
+check_backups() {
+	local report=$1 before=$2 since=$3 b name
+	for b in "$work"/build/ppds/*.orig; do
+		[ -e "$b" ] && [ -n "$(find "$b" -cnewer "$since")" ] || continue
+		name=build/ppds/$(basename "$b" .orig)
+		if [ "$(grep "^$name " "$before" | cut -d' ' -f6)" != "$(sha256sum <"$b" | cut -c1-16)" ] ||
+			! grep -q "^changed: $name$" "$report"; then
+			echo "$b is not the old $name, or $name was not changed"
+			return 1
+		fi
 	done
 }
 endings() {
@@ -127,10 +144,12 @@ real_blocks=0
 while read -r n kind where; do
 	[ "$where" = cook ] && [ "$kind" = run ] || continue
 	snapshot >"$blocks/before"
+	sleep 0.01
 	(cd "$work" && bash "$blocks/$n.sh") >"$blocks/$n.real" 2>&1 || true
 	snapshot >"$blocks/after"
 	real_blocks=$((real_blocks + 1))
-	if ! why=$(check_block "$blocks/$n.real" "$blocks/before" "$blocks/after"); then
+	if ! why=$(check_block "$blocks/$n.real" "$blocks/before" "$blocks/after" &&
+		check_backups "$blocks/$n.real" "$blocks/before" "$blocks/before"); then
 		echo "README block $n on real PPDs: $why"
 		fail=1
 	fi
