@@ -202,6 +202,17 @@ bool PeekLine(const char **p, std::size_t *n)
 	}
 }
 
+// Where the line at the read position ends: after its LF, or at the end of
+// the text. -1 when that cannot be told: a line longer than the buffer.
+off_t NextLineEnd()
+{
+	const char *p;
+	std::size_t n;
+	if (PeekLine(&p, &n))
+		return g_old.off + static_cast<off_t>(n);
+	return g_old.eof ? g_old.off + static_cast<off_t>(g_old.end - g_old.pos) : -1;
+}
+
 long CountLines(const char *p, std::size_t n)
 {
 	return std::count(p, p + n, '\n') + (n > 0 && p[n - 1] != '\n');
@@ -237,7 +248,10 @@ int EndLine(const Block &b, std::size_t i)
 		if (limit == g_old.off)
 			return 2;
 		bool lineEnds = g_linesLen == b.text || g_lines[g_linesLen - 1] == '\n';
-		if (AtLineStart() && lineEnds)
+		// The next change, inside the next line (a piece of a long line),
+		// changes that line too: it joins the block.
+		off_t next = AtLineStart() && lineEnds && limit != LLONG_MAX ? NextLineEnd() : -1;
+		if (AtLineStart() && lineEnds && (next < 0 || limit >= next))
 			return 1;
 		int got = KeepRestOfLine(limit);
 		if (got == 0 || got == 3)
@@ -326,14 +340,18 @@ int PutString(const char *s)
 int OldLines(char mark, long count)
 {
 	Old &o = g_old;
-	for (; count > 0; count--) {
+	for (; count > 0 && o.line < g_oldLines; count--) {
 		if (mark && !Put(&mark, 1))
 			return 0;
 		for (bool ended = false; !ended;) {
 			if (o.pos == o.end && !o.eof && !More())
 				return 0;
-			if (o.pos == o.end)
-				return !mark || PutString(kNoNewline);
+			if (o.pos == o.end) { // the last line, without its LF
+				o.line++;
+				if (mark && !PutString(kNoNewline))
+					return 0;
+				break;
+			}
 			const void *lf = memchr(o.buf + o.pos, '\n', o.end - o.pos);
 			std::size_t n =
 			        lf ? static_cast<std::size_t>(static_cast<const char *>(lf) -
