@@ -95,8 +95,10 @@ char g_anchorEnding[kLineMax];
 std::size_t g_anchorEndingLen;
 // Lines match when the input line begins with the parameter-file line.
 bool g_byPrefix;
-// Where the diff of an edit in place that changes its file goes, or -1.
+// Where the diff of an edit in place that changes its file goes, or -1,
+// and the name it gives the file.
 int g_diffFd = -1;
+const char *g_diffLabel;
 
 // What becomes of the output: none yet; pending, for an edit in place that
 // has not changed anything yet (nothing is made); or written to g_outFd,
@@ -576,9 +578,9 @@ int WriteDiff()
 {
 	if (g_diffFd < 0 || !g_changed)
 		return 1;
-	if (DiffWrite(g_diffFd, g_inReader.path, g_inReader.fd, g_inReader.gz))
+	if (DiffWrite(g_diffFd, g_diffLabel, g_inReader.fd, g_inReader.gz))
 		return 1;
-	printf("%s: its diff can not be written.\n", g_inReader.path);
+	printf("%s: the diff of its change can not be shown.\n", g_inReader.path);
 	return 0;
 }
 
@@ -766,9 +768,10 @@ int ReplacePiece(const Piece &piece, const char *p, std::size_t n)
 	       (g_outState != kWriting || Emit(p, n));
 }
 
-void ShowChanges(int fd)
+void ShowChanges(int fd, const char *label)
 {
 	g_diffFd = fd;
+	g_diffLabel = label;
 }
 
 int FinishOutput()

@@ -74,7 +74,7 @@ void DiscardOutput();
 // Whether the edit has written anything that differs from its input.
 bool InputChanged();
 // From now on, an edit in place that changes its file writes the unified
-// diff of its text to fd first (-1: none).
-void ShowChanges(int fd);
+// diff of its text to fd first (-1: none), naming it label.
+void ShowChanges(int fd, const char *label);
 
 #endif

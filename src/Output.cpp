@@ -82,10 +82,6 @@ char g_base[NAME_MAX + 1];
 // g_tempMade.
 char g_temp[NAME_MAX + 1];
 volatile sig_atomic_t g_tempMade;
-// The backup's link to the old file, under a temporary name until it takes
-// the backup's name; removed like the temporary file while g_linkMade.
-char g_link[NAME_MAX + 1];
-volatile sig_atomic_t g_linkMade;
 // The suffix of the backups of replaced files, or null for none.
 const char *g_backup;
 // A folder that a walk opened, and the name in it of the next file to edit
@@ -115,9 +111,6 @@ void Undo()
 	if (g_tempMade)
 		unlinkat(g_dir, g_temp, 0);
 	g_tempMade = 0;
-	if (g_linkMade)
-		unlinkat(g_dir, g_link, 0);
-	g_linkMade = 0;
 }
 
 // Removes the temporary file outside a signal handler. 0 when it stays,
@@ -187,6 +180,19 @@ void HoldSignals(bool hold, sigset_t *saved)
 	sigprocmask(SIG_BLOCK, &set, saved);
 }
 
+// The ending signals held from a commit on, and the mask before.
+sigset_t g_unheld;
+bool g_held;
+
+// Holds off the ending signals from the moment the output is put in place
+// until the run has reported it: a signal then ends the run after.
+void HoldForCommit()
+{
+	if (!g_held)
+		HoldSignals(true, &g_unheld);
+	g_held = true;
+}
+
 void CloseFd(int *fd)
 {
 	if (*fd >= 0)
@@ -210,6 +216,7 @@ void Reset()
 {
 	Undo();
 	Release();
+	ReleaseSignals();
 }
 
 // Opens the folder part of the name in path (relative to at), and keeps the
@@ -650,6 +657,29 @@ int OpenReplacement(bool say)
 	return temp;
 }
 
+namespace {
+
+// Whether the backup of the output can be made: its name fits, is no
+// folder, and an older backup there is one that this process may replace.
+// Said when not.
+int BackupPossible()
+{
+	char name[NAME_MAX + 1];
+	int n = snprintf(name, sizeof name, "%s%s", g_base, g_backup);
+	struct stat dir, old;
+	bool fits = n >= 0 && static_cast<std::size_t>(n) < sizeof name;
+	bool none = fits && fstatat(g_dir, name, &old, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+	bool sticky = fstat(g_dir, &dir) == 0 && (dir.st_mode & S_ISVTX);
+	uid_t me = geteuid();
+	if (none || (fits && !S_ISDIR(old.st_mode) &&
+	             (!sticky || me == 0 || old.st_uid == me || dir.st_uid == me)))
+		return 1;
+	printf("%s can not be backed up with the suffix %s.\n", g_name, g_backup);
+	return 0;
+}
+
+} // namespace
+
 int CheckReplaceable()
 {
 	int temp = OpenReplacement(true);
@@ -662,7 +692,7 @@ int CheckReplaceable()
 		return 0;
 	if (why != kReplaceable)
 		SayWhy(why);
-	return why == kReplaceable;
+	return why == kReplaceable && (!g_backup || BackupPossible());
 }
 
 void SyncOutput(bool sync)
@@ -736,11 +766,11 @@ int CopyOver(int from)
 	if (fstat(from, &st) != 0 || fstat(g_oldFd, &old) != 0)
 		return OutputWriteError();
 	ssize_t len = fgetxattr(g_oldFd, kCapability, cap, sizeof cap);
-	sigset_t saved;
-	HoldSignals(true, &saved);
+	HoldForCommit();
 	bool ok = Reserve(g_oldFd, old.st_size, st.st_size) && CopyAll(from, g_oldFd, st.st_size) &&
 	          Restore(old, cap, len);
-	HoldSignals(false, &saved);
+	if (!ok)
+		ReleaseSignals();
 	return ok || OutputWriteError();
 }
 
@@ -813,55 +843,56 @@ int Dressed()
 	return 0;
 }
 
-// Links the old file under a temporary name, recorded so that a failure or
-// a signal removes it, and checks that the link is the old file.
-bool LinkOld()
-{
-	int n = TempPrefix(g_link);
-	int rc = -1;
-	for (int tries = 0; tries < 100 && rc != 0; tries++) {
-		RandomPart(g_link + n);
-		sigset_t saved;
-		HoldSignals(true, &saved);
-		rc = linkat(g_dir, g_base, g_dir, g_link, 0);
-		g_linkMade = rc == 0;
-		HoldSignals(false, &saved);
-		if (rc != 0 && errno != EEXIST)
-			return false;
-	}
-	struct stat st;
-	return rc == 0 && fstatat(g_dir, g_link, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-	       SameFile(st, g_st);
-}
-
-// Keeps the old file as its backup, under its name and the suffix, beside
-// it: the old inode itself, linked and renamed over an older backup, so
-// that the name never lacks a file. Said when it cannot be.
-int MakeBackup()
+// Puts the new file in the output's place and keeps the old one as its
+// backup, its name followed by the suffix: the two files are exchanged at
+// once, the old one is checked to be the file read, and renamed over any
+// older backup. Else they are exchanged back. So the name never lacks a
+// file, and the old file is never lost, nor is an older backup but for a
+// new one. Said when it fails.
+int ExchangeWithBackup()
 {
 	char name[NAME_MAX + 1];
-	int n = snprintf(name, sizeof name, "%s%s", g_base, g_backup);
-	if (n >= 0 && static_cast<std::size_t>(n) < sizeof name && LinkOld() &&
-	    renameat(g_dir, g_link, g_dir, name) == 0) {
-		g_linkMade = 0;
+	snprintf(name, sizeof name, "%s%s", g_base, g_backup);
+	if (renameat2(g_dir, g_temp, g_dir, g_base, RENAME_EXCHANGE) != 0)
+		return OutputWriteError();
+	struct stat st;
+	bool read = fstatat(g_dir, g_temp, &st, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(st, g_st);
+	if (read && renameat(g_dir, g_temp, g_dir, name) == 0) {
+		g_tempMade = 0;
 		return 1;
 	}
-	Undo();
+	if (renameat2(g_dir, g_temp, g_dir, g_base, RENAME_EXCHANGE) != 0) {
+		// The new file stays in place; the old one is kept where it is.
+		g_tempMade = 0;
+		printf("%s was replaced, but its old file is left as %s.\n", g_name, g_temp);
+		return 0;
+	}
+	if (!read)
+		return StillThere();
 	printf("%s can not be backed up with the suffix %s.\n", g_name, g_backup);
 	return 0;
 }
 
 // Puts the temporary file in the output's place, the old file kept as its
-// backup when asked. 0 on failure, said.
+// backup when asked. From there on the ending signals wait until the run
+// has said so (ReleaseSignals). 0 on failure, said.
 int Rename()
 {
-	if (g_kind != kNew && (!StillThere() || (g_backup && !MakeBackup())))
+	if (g_kind != kNew && (!StillThere() || (g_backup && !BackupPossible())))
 		return 0;
-	bool moved = g_kind == kNew ? RenameToFree() : renameat(g_dir, g_temp, g_dir, g_base) == 0;
-	if (!moved)
-		return OutputWriteError();
+	HoldForCommit();
+	bool moved = g_kind == kNew ? RenameToFree()
+	             : g_backup     ? ExchangeWithBackup()
+	                            : renameat(g_dir, g_temp, g_dir, g_base) == 0;
+	if (!moved) {
+		ReleaseSignals();
+		return g_backup && g_kind != kNew ? 0 : OutputWriteError();
+	}
 	g_tempMade = 0;
-	return !g_sync || SyncFolder() || OutputWriteError();
+	if (!g_sync || SyncFolder())
+		return 1;
+	printf("%s was replaced, but can not be flushed to the disk.\n", g_name);
+	return 0;
 }
 
 } // namespace
@@ -893,6 +924,13 @@ void DiscardOutputFile()
 {
 	Undo();
 	Release();
+}
+
+void ReleaseSignals()
+{
+	if (g_held)
+		HoldSignals(false, &g_unheld);
+	g_held = false;
 }
 
 int OutputNotCreated()

@@ -65,6 +65,10 @@ void SyncOutput(bool sync);
 // go of it. Safe to call again. The descriptor written to is closed by the
 // caller.
 void DiscardOutputFile();
+// Lets the ending signals in again once the run has reported an output that
+// was put in place: from the rename on, they wait, so that a signal cannot
+// end the run between a change and its report.
+void ReleaseSignals();
 // Report that the output could not be made or written; return 0.
 int OutputNotCreated();
 int OutputWriteError();

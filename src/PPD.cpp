@@ -482,7 +482,7 @@ void UseInPlace(const InPlace *how)
 	g_inPlace = how != nullptr;
 	g_inPlaceOptions = how ? how->flags : 0;
 	MatchByPrefix(how && (how->flags & kPrefix));
-	ShowChanges(how ? how->diff : -1);
+	ShowChanges(how ? how->diff : -1, how ? how->label : nullptr);
 	BackupAs(how ? how->backup : nullptr);
 	FindIn(how ? how->folder : -1, how ? how->name : nullptr);
 }
@@ -502,6 +502,11 @@ int EditInPlace(int argc, char *argv[], const InPlace &how)
 	if (InputChanged())
 		return kEditChanged;
 	return g_matched ? kEditAlready : kEditUnchanged;
+}
+
+void FileReported()
+{
+	ReleaseSignals();
 }
 
 namespace {

@@ -44,10 +44,14 @@ struct InPlace {
 	                    // the lines they go with)
 	const char *backup; // a replaced file is kept as its name and this, or null
 	int diff;           // where the diff of a change goes first, or -1
+	const char *label;  // the file's name in the diff
 	int folder;         // the file is name in this open folder, found without
 	const char *name;   // following links; -1: found by its path
 };
 [[nodiscard]] int EditInPlace(int argc, char *argv[], const InPlace &how);
+// Once a changed file is reported: the signals that end the run, held from
+// the change on, come in again.
+void FileReported();
 // For a run over many files: reads the parameter file named in such a
 // command line once, and keeps its lines, the written ones filled, for
 // every later edit. Refuses what no file can mend: a missing or unreadable

@@ -83,7 +83,10 @@ const char kUsage[] =
 bool TakeBackup(const char *suffix, Options *o)
 {
 	o->how.backup = suffix ? suffix : ".orig";
-	return *o->how.backup && !strchr(o->how.backup, '/');
+	if (*o->how.backup && !strchr(o->how.backup, '/'))
+		return true;
+	fputs("ppdedit-inplace: a backup suffix may not be empty or hold a slash\n", stderr);
+	return false;
 }
 
 // Takes one option; false for one that is not known.
@@ -147,7 +150,7 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	                               {"help", no_argument, nullptr, 'h'},
 	                               {"version", no_argument, nullptr, 'v'},
 	                               {nullptr, 0, nullptr, 0}};
-	*o = {{0, nullptr, -1, -1, nullptr}, false, false, false, false};
+	*o = {{0, nullptr, -1, nullptr, -1, nullptr}, false, false, false, false};
 	*forcedFrom = SIZE_MAX;
 	const char *lastValue = nullptr;
 	int c;
@@ -218,24 +221,31 @@ bool NeedsEscape(unsigned char c)
 	return IsControl(c) || c == '\\';
 }
 
-// Prints text as it is, or escaped when it holds control characters or a
+// Text as it is, or escaped when it holds control characters or a
 // backslash (\n, \t, \\, octal for the rest), so that one report line is
 // one file, and an escaped name is never another name as it is.
-void PrintText(const char *text)
+std::string Escaped(const char *text)
 {
 	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-	if (std::none_of(p, p + strlen(text), NeedsEscape)) {
-		fputs(text, stdout);
-		return;
-	}
+	if (std::none_of(p, p + strlen(text), NeedsEscape))
+		return text;
+	std::string s;
+	char octal[8];
 	for (; *p; p++) {
 		if (*p == '\\' || *p == '\n' || *p == '\t')
-			printf("\\%c", *p == '\n' ? 'n' : *p == '\t' ? 't' : '\\');
+			s += {'\\', *p == '\n' ? 'n' : *p == '\t' ? 't' : '\\'};
 		else if (IsControl(*p))
-			printf("\\%03o", *p);
+			s.append(octal, static_cast<std::size_t>(
+			                        snprintf(octal, sizeof octal, "\\%03o", *p)));
 		else
-			putchar(*p);
+			s += static_cast<char>(*p);
 	}
+	return s;
+}
+
+void PrintText(const char *text)
+{
+	fputs(Escaped(text).c_str(), stdout);
 }
 
 // Prints what became of one file, and sends the line on at once, so that
@@ -295,8 +305,10 @@ bool EditOne(Run *r, char *path, int folder, const char *name)
 {
 	Command *c = r->cmd;
 	InPlace how = r->opt->how;
+	std::string label = Escaped(path);
 	how.folder = folder;
 	how.name = name;
+	how.label = label.c_str();
 	if (how.diff >= 0 && (ftruncate(how.diff, 0) != 0 || lseek(how.diff, 0, SEEK_SET) != 0))
 		return false;
 	c->run[c->fileAt] = c->run[c->fileAt + 1] = path;
@@ -305,16 +317,23 @@ bool EditOne(Run *r, char *path, int folder, const char *name)
 	});
 	r->failed = r->failed || outcome == kEditFailed;
 	bool shown = r->opt->quiet || outcome != kEditChanged || how.diff < 0;
-	return Report(outcome, path, r->said, r->opt->quiet) && (shown || PrintDiff(how.diff));
+	bool ok = Report(outcome, path, r->said, r->opt->quiet) && (shown || PrintDiff(how.diff));
+	FileReported();
+	return ok;
 }
 
-// Reports a folder that a walk cannot read. False when the report cannot be
-// written.
-bool FolderFails(Run *r, const std::string &path)
+// Reports an entry that a walk cannot go on with, saying why (a format
+// that names it). False when the report cannot be written.
+bool WalkFails(Run *r, const std::string &path, const char *why)
 {
-	snprintf(r->said, kSaidMax, "%s is a folder that can not be read.", path.c_str());
+	snprintf(r->said, kSaidMax, why, path.c_str());
 	r->failed = true;
 	return Report(kEditFailed, path.c_str(), r->said, false);
+}
+
+bool FolderFails(Run *r, const std::string &path)
+{
+	return WalkFails(r, path, "%s is a folder that can not be read.");
 }
 
 // Whether a file found in a walk is a PPD: named *.ppd or *.ppd.gz, in any
@@ -354,7 +373,12 @@ bool WalkEntry(Run *r, int dir, const std::string &path, const char *name)
 	struct stat st;
 	std::string child = path + (path.back() == '/' ? "" : "/") + name;
 	if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-		return true;
+		return WalkFails(r, child, "[ERROR] %s can not read.");
+	bool wanted = S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsPpdName(name));
+	// A file's path is only what the report calls it, but it must fit the
+	// slot that holds it; the depth of a walk is bound with it.
+	if (wanted && child.size() >= kPathMax)
+		return WalkFails(r, child, "[ERROR] %s is too long.");
 	if (S_ISDIR(st.st_mode)) {
 		int sub = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 		return sub >= 0 ? Walk(r, sub, child) : FolderFails(r, child);
@@ -388,8 +412,12 @@ int EditAll(Run *r)
 {
 	for (int i = 0; i < r->cmd->count; i++) {
 		char *path = r->cmd->files[i];
-		int dir = r->opt->recursive ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-		bool ok = dir >= 0 ? Walk(r, dir, path) : EditOne(r, path, -1, nullptr);
+		struct stat st;
+		bool folder = r->opt->recursive && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+		int dir = folder ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+		bool ok = !folder    ? EditOne(r, path, -1, nullptr)
+		          : dir >= 0 ? Walk(r, dir, path)
+		                     : FolderFails(r, path);
 		if (!ok) {
 			ReportError();
 			return kExitFailed;

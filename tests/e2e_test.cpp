@@ -90,6 +90,14 @@ struct Result {
 	int status;
 };
 
+// The program that a row's argv[0] names.
+const char *Binary(const std::string &name)
+{
+	if (name == "ppdedit-inplace")
+		return PPDEDIT_INPLACE_BIN;
+	return name == "strace" ? "/usr/bin/strace" : PPDEDIT_BIN;
+}
+
 // Runs the tool in dir with only descriptors 0 to 2 open, as a shell would
 // start it, and the case's limits; runs the case's "during" command meanwhile.
 Result Run(const std::string &dir, const Case &c)
@@ -101,7 +109,6 @@ Result Run(const std::string &dir, const Case &c)
 	for (const auto &a : c.args)
 		argv.push_back(const_cast<char *>(a.c_str()));
 	argv.push_back(nullptr);
-	const char *bin = c.args[0] == "ppdedit-inplace" ? PPDEDIT_INPLACE_BIN : PPDEDIT_BIN;
 	const std::string so = dir + "/" + c.stdoutFile;
 	// vfork: the test process is large, and the child only sets up and execs.
 	pid_t pid = vfork();
@@ -120,7 +127,7 @@ Result Run(const std::string &dir, const Case &c)
 			setrlimit(RLIMIT_FSIZE, &rl);
 		}
 		if (chdir(dir.c_str()) == 0)
-			execv(bin, argv.data());
+			execv(Binary(c.args[0]), argv.data());
 		_exit(127);
 	}
 	close(out[1]);
@@ -868,6 +875,20 @@ const Case kCases[] = {
 	                {{"a.ppd", kAny}, {"b.gz", kAny}, {"out.txt", kAny}, {"want", kAny}}, 0,
 	                "{ echo changed: a.ppd; diff -u --label a.ppd --label a.ppd a.old a.ppd; echo changed: b.gz;"
 	                " gzip -dc b.gz | diff -u --label b.gz --label b.gz b.old -; } > want; cmp out.txt want"), "diff"),
+	// A backup that cannot take its name puts the old file back; an older
+	// backup stays. A dry run foresees a backup name that a folder holds.
+	[] {
+		Case c = InPlace("InPlaceBackupFailureKeepsOlder", {{"a.ppd", kPpd}, {"a.ppd.orig", kOld}, {"p.txt", kPageSize}}, "", {},
+		                 "failed: a.ppd: a.ppd can not be backed up with the suffix .orig.\n", {}, 1, "[ $(stat -c %h a.ppd) = 1 ]");
+		c.args = {"strace", "-f", "-o", "/dev/null", "-e", "inject=renameat:error=EIO:when=1", PPDEDIT_INPLACE_BIN, "-b", "/R",
+		          "p.txt", "A4", "--", "a.ppd"};
+		return Needing(c, "strace");
+	}(),
+	InPlace("InPlaceDryRunBackupRefused", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "mkdir a.ppd.orig", {"-n", "-b", "/R", "p.txt", "A4", "--", "a.ppd"},
+	        "failed: a.ppd: a.ppd can not be backed up with the suffix .orig.\n", {}, 1),
+	InPlace("InPlaceDiffNameEscaped", {{"n\n.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"-n", "--diff", "/R", "p.txt", "A4", "--", "n\n.ppd"},
+	        "changed: n\\n.ppd\n--- n\\n.ppd\n+++ n\\n.ppd\n@@ -1,5 +1,5 @@\n *PPD-Adobe: \"4.3\"\n *OpenGroup: General\n"
+	        "-*DefaultPageSize: Letter\n+*DefaultPageSize: A4\n *DefaultResolution: 300dpi\n *CloseGroup: General\n", {}),
 	[] {
 		Case c = InPlace("InPlaceRecursiveWithBackups", {{"p.txt", kPageSize}}, "mkdir -p d/s d/t && printf '%s' '" + kPpd + "' > d/s/a.PPD && "
 		                 "cp d/s/a.PPD d/t/x.ppd && cp d/s/a.PPD d/notes.txt && ln -s ../t/x.ppd d/s/l.ppd && ln -s t d/u",
