@@ -8,6 +8,7 @@
 #include "Diff.h"
 
 #include "Gzip.h"
+#include "WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -303,17 +304,9 @@ int FindBlocks(int in, bool gz)
 
 int Flush()
 {
-	const char *p = g_out;
-	while (g_outLen > 0) {
-		ssize_t w = write(g_outFd, p, g_outLen);
-		if (w < 0 && errno == EINTR)
-			continue;
-		if (w <= 0)
-			return 0;
-		p += w;
-		g_outLen -= static_cast<std::size_t>(w);
-	}
-	return 1;
+	bool ok = WriteAll(g_outFd, g_out, g_outLen);
+	g_outLen = 0;
+	return ok;
 }
 
 int Put(const char *p, std::size_t n)

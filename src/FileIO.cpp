@@ -19,6 +19,7 @@
 #include "Gzip.h"
 #include "Lines.h"
 #include "Output.h"
+#include "WriteAll.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -223,16 +224,9 @@ int Emit(const char *p, std::size_t n)
 {
 	if (g_gzOutput)
 		return GzipWrite(p, n) || OutputWriteError();
-	while (n > 0) {
-		ssize_t w = write(g_outFd, p, n);
-		if (w < 0 && errno == EINTR)
-			continue;
-		if (w <= 0)
-			return OutputWriteError();
-		p += w;
-		n -= static_cast<std::size_t>(w);
-		g_outAt += w;
-	}
+	if (!WriteAll(g_outFd, p, n))
+		return OutputWriteError();
+	g_outAt += static_cast<off_t>(n);
 	return 1;
 }
 

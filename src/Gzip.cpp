@@ -3,6 +3,8 @@
 // the heap either, and its memory does not grow with the file.
 #include "Gzip.h"
 
+#include "WriteAll.h"
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -70,17 +72,8 @@ int FillPacked(Stream *s)
 // Writes the compressed bytes that deflate has put in the buffer.
 int DrainPacked(Stream *s)
 {
-	const unsigned char *p = s->buf;
-	std::size_t n = sizeof s->buf - s->z.avail_out;
-	while (n > 0) {
-		ssize_t w = write(s->fd, p, n);
-		if (w < 0 && errno == EINTR)
-			continue;
-		if (w <= 0)
-			return 0;
-		p += w;
-		n -= static_cast<std::size_t>(w);
-	}
+	if (!WriteAll(s->fd, s->buf, sizeof s->buf - s->z.avail_out))
+		return 0;
 	s->z.next_out = s->buf;
 	s->z.avail_out = sizeof s->buf;
 	return 1;

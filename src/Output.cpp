@@ -584,48 +584,60 @@ Found LocateFound(struct stat *st)
 
 } // namespace
 
+namespace {
+
+// Lets go of a file to be edited in place that cannot be: -1 with errno
+// kept (not said), or -2 once said.
+int Refuse(int rc)
+{
+	int e = errno;
+	Reset();
+	errno = e;
+	return rc;
+}
+
+// Looks at a file to be edited in place, then opens it when it is a
+// regular file, locked; -2 once said why it is refused, -1 when it cannot
+// be opened, -3 when its name changed meanwhile.
+int OpenToReplace(const char *path)
+{
+	struct stat seen;
+	Found found = g_findDir >= 0 ? LocateFound(&seen) : Locate(path, &seen);
+	if (found == kGone || found == kAbsent) {
+		errno = found == kAbsent ? ENOENT : errno;
+		return -1;
+	}
+	// A link of /proc is followed by the kernel alone, at the open, where
+	// it may lead elsewhere than it did; nor could its file be replaced.
+	if (found == kMagic || !S_ISREG(seen.st_mode)) {
+		if (found == kMagic)
+			SayWhy(kNoTemp);
+		else
+			printf("%s is not a regular file.\n", path);
+		return -2;
+	}
+	int fd = OpenFound(found, seen, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+	if (fd < 0)
+		return fd == -2 ? -3 : -1;
+	// Another edit may have replaced the file while this one waited.
+	Lock(fd);
+	struct stat named;
+	if (fstatat(g_dir, g_base, &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(named, g_st))
+		return fd;
+	close(fd);
+	return -3;
+}
+
+} // namespace
+
 int OpenFileToReplace(const char *path)
 {
 	Reset();
 	g_name = path;
 	for (int tries = 0; tries < kMaxTries; tries++) {
-		struct stat seen;
-		Found found = g_findDir >= 0 ? LocateFound(&seen) : Locate(path, &seen);
-		if (found == kGone || found == kAbsent) {
-			int e = found == kAbsent ? ENOENT : errno;
-			Reset();
-			errno = e;
-			return -1;
-		}
-		// A link of /proc is followed by the kernel alone, at the open,
-		// where it may lead elsewhere than it did; nor could its file be
-		// replaced: it is not opened.
-		if (found == kMagic) {
-			SayWhy(kNoTemp);
-			Reset();
-			return -2;
-		}
-		if (!S_ISREG(seen.st_mode)) {
-			Reset();
-			printf("%s is not a regular file.\n", path);
-			return -2;
-		}
-		int fd = OpenFound(found, seen, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-		if (fd == -1) {
-			int e = errno;
-			Reset();
-			errno = e;
-			return -1;
-		}
-		if (fd == -2)
-			continue;
-		// Another edit may have replaced the file while this one waited.
-		Lock(fd);
-		struct stat named;
-		if (fstatat(g_dir, g_base, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-		    SameFile(named, g_st))
-			return fd;
-		close(fd);
+		int fd = OpenToReplace(path);
+		if (fd != -3)
+			return fd >= 0 ? fd : Refuse(fd);
 	}
 	Reset();
 	printf("%s was replaced again and again while it was being opened.\n", path);
