@@ -471,9 +471,6 @@ int ExpandParameters(char *line, std::size_t size, int count, char *const parame
 	return 1;
 }
 
-// Edits one file in place, as "ppdedit [/R] FILE FILE PARAMETER-FILE
-// PARAMETER..." would write a copy of it; argv is that command line. The
-// copy replaces the file only when it differs.
 namespace {
 
 // Sets what an edit in place does beside the edit; undone with no options.
@@ -489,6 +486,9 @@ void UseInPlace(const InPlace *how)
 
 } // namespace
 
+// Edits one file in place, as "ppdedit [/R] FILE FILE PARAMETER-FILE
+// PARAMETER..." would write a copy of it; argv is that command line. The
+// copy replaces the file only when it differs.
 int EditInPlace(int argc, char *argv[], const InPlace &how)
 {
 	UseInPlace(&how);
@@ -596,7 +596,8 @@ int KeepParameterFile(int argc, char *argv[])
 	int ok = StartParaFile(g_parafp, path) && NotStandardOutput(path) &&
 	         KeepPieces(argc - first, argv + first);
 	CloseStream(&g_parafp);
-	KeepParaPieces(g_keptText, g_keptEnds, g_keptCount);
+	if (ok)
+		KeepParaPieces(g_keptText, g_keptEnds, g_keptCount);
 	g_keptPara = ok;
 	return ok;
 }
