@@ -662,8 +662,10 @@ int OpenReplacement(bool say)
 {
 	Why why = g_st.st_nlink != 1 ? kLinks : kReplaceable;
 	int temp = why == kReplaceable ? Keep(MakeTemp(0600)) : -1;
-	if (temp < 0 && why == kReplaceable)
+	if (temp < 0 && why == kReplaceable) {
+		Undo(); // made, but no second descriptor to spare
 		why = kNoTemp;
+	}
 	if (temp < 0 && say)
 		SayWhy(why);
 	return temp;

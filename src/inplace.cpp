@@ -248,9 +248,27 @@ void PrintText(const char *text)
 	fputs(Escaped(text).c_str(), stdout);
 }
 
-// Prints what became of one file, and sends the line on at once, so that
-// a run killed later has reported every file it changed. False when the
-// report cannot be written.
+// Says once that the report cannot be written.
+void ReportError()
+{
+	static bool said;
+	if (!said)
+		fputs("ppdedit-inplace: standard output: write error\n", stderr);
+	said = true;
+}
+
+// Sends the report on at once, so that a run killed later has reported
+// every file it changed. False, said, when it cannot be written.
+bool SendReport()
+{
+	if (fflush(stdout) == 0)
+		return true;
+	ReportError();
+	return false;
+}
+
+// Prints what became of one file. False, said, when the report cannot be
+// written.
 bool Report(int outcome, const char *file, const char *said, bool quiet)
 {
 	static const char *const kHow[] = {
@@ -266,12 +284,14 @@ bool Report(int outcome, const char *file, const char *said, bool quiet)
 	if (outcome == kEditFailed)
 		PrintText(said);
 	putchar('\n');
-	return fflush(stdout) == 0;
+	return SendReport();
 }
 
-void ReportError()
+// Stops the run when the diffs cannot be kept in memory: false, said.
+bool DiffsFail()
 {
-	fputs("ppdedit-inplace: standard output: write error\n", stderr);
+	fputs("ppdedit-inplace: the diffs can not be kept in memory\n", stderr);
+	return false;
 }
 
 // What the run goes on with: the command line for one file, the options,
@@ -284,19 +304,18 @@ struct Run {
 	bool failed;
 };
 
-// Copies the diff of the file just changed after its report line.
+// Copies the diff of the file just changed after its report line. False,
+// said, on an error.
 bool PrintDiff(int fd)
 {
 	static char buf[64 * 1024];
 	off_t at = 0;
 	ssize_t n;
 	while ((n = pread(fd, buf, sizeof buf, at)) > 0) {
-		if (fwrite(buf, 1, static_cast<std::size_t>(n), stdout) !=
-		    static_cast<std::size_t>(n))
-			return false;
+		fwrite(buf, 1, static_cast<std::size_t>(n), stdout);
 		at += n;
 	}
-	return n == 0 && fflush(stdout) == 0;
+	return n == 0 ? SendReport() : DiffsFail();
 }
 
 // Edits one file, named path in the report: found by its path, or as name
@@ -310,7 +329,7 @@ bool EditOne(Run *r, char *path, int folder, const char *name)
 	how.name = name;
 	how.label = label.c_str();
 	if (how.diff >= 0 && (ftruncate(how.diff, 0) != 0 || lseek(how.diff, 0, SEEK_SET) != 0))
-		return false;
+		return DiffsFail();
 	c->run[c->fileAt] = c->run[c->fileAt + 1] = path;
 	int outcome = Catching(r->catcher, r->said, [&] {
 		return EditInPlace(static_cast<int>(c->run.size()) - 1, c->run.data(), how);
@@ -418,10 +437,8 @@ int EditAll(Run *r)
 		bool ok = !folder    ? EditOne(r, path, -1, nullptr)
 		          : dir >= 0 ? Walk(r, dir, path)
 		                     : FolderFails(r, path);
-		if (!ok) {
-			ReportError();
+		if (!ok)
 			return kExitFailed;
-		}
 	}
 	return r->failed ? kExitFailed : kExitOk;
 }
