@@ -1,5 +1,5 @@
 // ppdedit's I/O layer: blocks, pieces, the kernel copy, and the output's
-// writing; Output.cpp opens, replaces and empties the output file.
+// writing; Output.cpp opens the output file and puts it in place.
 //
 // A "piece" is a line of at most kPieceMax bytes: a longer line is handed
 // out as several pieces. Every input byte that the engines do not replace

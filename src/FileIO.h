@@ -2,7 +2,7 @@
 // in blocks (decompressing a gzip input, through Gzip.cpp) and hands out line
 // pieces, finds the pieces equal to a given line, writes the output in runs
 // (compressed when the input was), and copies in the kernel; Output.cpp
-// opens, replaces or empties the output file. The engines in PPD.cpp see
+// opens the output file and puts it in place. The engines in PPD.cpp see
 // pieces and lines, never a descriptor.
 #ifndef FILEIO_H
 #define FILEIO_H
