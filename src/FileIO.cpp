@@ -14,6 +14,7 @@
 // file at all.
 #include "FileIO.h"
 
+#include "Check.h"
 #include "Diff.h"
 #include "FindText.h"
 #include "Gzip.h"
@@ -120,6 +121,14 @@ bool g_changed;
 off_t g_same;
 // The text before g_same is no longer in the block of a compressed input.
 bool g_prefixLost;
+// Whether the edit in place is checked, whether its check has begun, and
+// the input's text handed to the check so far. The check begins at the
+// first change, with the text before it, which the block still holds; a
+// block that lets go of text before a change hands it over first, so that
+// an edit that changes nothing costs no check.
+bool g_checks;
+bool g_checkBegun;
+off_t g_checked;
 
 void StartReader(Reader *r, int fd, const char *path)
 {
@@ -247,6 +256,32 @@ int FlushRun(Reader *r, std::size_t upto)
 int StartWriting(int fd);
 int CopyPrefix(off_t n);
 
+// Hands the check the input's text that the copy has consumed up to offset
+// to, as both texts' own. The block still holds it.
+void CheckUpTo(const Reader *r, off_t to)
+{
+	if (!g_checks || !r->copy || r != &g_inReader)
+		return;
+	if (!g_checkBegun)
+		CheckStart();
+	g_checkBegun = true;
+	if (to > g_checked)
+		CheckShared(r->block + (g_checked - r->base), static_cast<std::size_t>(to - g_checked));
+	g_checked = std::max(g_checked, to);
+}
+
+// Hands the check a change at offset at: the len old bytes at old become
+// the n bytes at p.
+void CheckChange(off_t at, const char *old, std::size_t len, const char *p, std::size_t n)
+{
+	CheckUpTo(&g_inReader, at);
+	if (!g_checks)
+		return;
+	CheckDropped(old, len);
+	CheckWritten(p, n);
+	g_checked = at + static_cast<off_t>(len);
+}
+
 // Before the block lets go of bytes that an edit in place may yet have to
 // write: for a compressed input they cannot be had again, so its new file
 // is made now, and dropped at the end if nothing changed. When it cannot be
@@ -279,6 +314,7 @@ std::size_t AlignedStart(const Reader *r)
 // bytes owed before them are written.
 int Compact(Reader *r)
 {
+	CheckUpTo(r, r->base + static_cast<off_t>(r->pos));
 	if (!KeepPrefix(r) || !FlushRun(r, r->pos))
 		return 0;
 	std::size_t rest = r->end - r->pos;
@@ -402,7 +438,8 @@ off_t SkipAhead(const Reader *r, off_t count)
 // and names a real error with the file it belongs to.
 off_t CopyInKernel(Reader *r, off_t count)
 {
-	if (!r->positional)
+	// What the kernel copies or passes over, the check does not see.
+	if (!r->positional || g_checks)
 		return 0;
 	if (g_outState == kPending)
 		return SkipAhead(r, count);
@@ -424,6 +461,7 @@ off_t CopyInKernel(Reader *r, off_t count)
 // written.
 int EmptyBlock(Reader *r)
 {
+	CheckUpTo(r, r->base + static_cast<off_t>(r->end));
 	if (!KeepPrefix(r) || !FlushRun(r, r->end))
 		return 0;
 	r->base += static_cast<off_t>(r->end);
@@ -596,6 +634,27 @@ int CloseOutput()
 	return CommitOutputFile();
 }
 
+// Reads the rest of the input into the check of a changed text, and says
+// whether the new text brings a fault: 0, said, when it does.
+int CheckVerdict()
+{
+	Reader *r = &g_inReader;
+	if (!g_checks || !g_changed)
+		return 1;
+	for (;;) {
+		CheckUpTo(r, r->base + static_cast<off_t>(r->end));
+		if (r->eof)
+			break;
+		r->pos = r->end;
+		if (!Refill(r))
+			return 0;
+	}
+	const char *fault = CheckEnd();
+	if (fault)
+		printf("%s\n", fault);
+	return fault == nullptr;
+}
+
 // Ends an edit in place that has changed nothing: no file is made. The rest
 // of a compressed input is still read, so that a corrupt stream fails as it
 // does in a copy; a plain one has nothing to prove.
@@ -632,8 +691,8 @@ void KeepParaPieces(const char *text, const std::size_t *ends, std::size_t count
 int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath)
 {
 	g_outState = kNoOutput;
-	g_replacesInput = g_changed = g_prefixLost = false;
-	g_same = 0;
+	g_replacesInput = g_changed = g_prefixLost = g_checkBegun = false;
+	g_same = g_checked = 0;
 	g_keptNext = 0;
 	DiffReset();
 	if (para && !StartParaFile(para, paraPath))
@@ -716,12 +775,47 @@ int RewindInput()
 	if (fstat(r->fd, &now) != 0 || !SameVersion(now, g_inStat) ||
 	    lseek(r->fd, 0, SEEK_SET) != 0)
 		return ReadError(r->path);
+	g_checkBegun = false;
+	g_checked = 0;
 	return StartInput(r, r->fd, r->path);
 }
 
 void CopyInput()
 {
 	g_inReader.copy = true;
+}
+
+int NextInputChunk(Piece *chunk)
+{
+	Reader *r = &g_inReader;
+	while (r->pos == r->end) {
+		if (r->eof)
+			return 0;
+		if (!Refill(r))
+			return -1;
+	}
+	*chunk = {r->block + r->pos, r->end - r->pos};
+	r->pos = r->end;
+	return 1;
+}
+
+int CopyInputTo(off_t at)
+{
+	return CopyUpTo(&g_inReader, at);
+}
+
+int ReplaceInput(std::size_t len, const char *p, std::size_t n)
+{
+	Reader *r = &g_inReader;
+	while (r->end - r->pos < len && !r->eof)
+		if (!Refill(r))
+			return 0;
+	// The input ends before a place that the first reading found in it.
+	if (r->end - r->pos < len)
+		return ReadError(r->path);
+	Piece piece = {r->block + r->pos, len};
+	r->pos += len;
+	return ReplacePiece(piece, p, n);
 }
 
 int OpenOutput(FILE **stream, const char *path)
@@ -748,8 +842,9 @@ int WriteOut(const char *p, std::size_t n)
 	if (n == 0)
 		return 1;
 	const Reader *r = &g_inReader;
-	return NoteChange() && RecordChange(r->base + static_cast<off_t>(r->pos), 0, p, n) &&
-	       (g_outState != kWriting || Emit(p, n));
+	off_t at = r->base + static_cast<off_t>(r->pos);
+	CheckChange(at, nullptr, 0, p, n);
+	return NoteChange() && RecordChange(at, 0, p, n) && (g_outState != kWriting || Emit(p, n));
 }
 
 int ReplacePiece(const Piece &piece, const char *p, std::size_t n)
@@ -758,6 +853,7 @@ int ReplacePiece(const Piece &piece, const char *p, std::size_t n)
 		return 1;
 	const Reader *r = &g_inReader;
 	off_t at = r->base + static_cast<off_t>(r->pos - piece.len);
+	CheckChange(at, piece.text, piece.len, p, n);
 	return NoteChange() && RecordChange(at, piece.len, p, n) && DropPiece(piece) &&
 	       (g_outState != kWriting || Emit(p, n));
 }
@@ -768,13 +864,18 @@ void ShowChanges(int fd, const char *label)
 	g_diffLabel = label;
 }
 
+void CheckEdits(bool on)
+{
+	g_checks = on;
+}
+
 int FinishOutput()
 {
 	if (g_outState == kPending)
-		return PassRest() && WriteDiff();
+		return CheckVerdict() && PassRest() && WriteDiff();
 	// The rest of the block is consumed: all of it is owed to the output.
 	g_inReader.pos = g_inReader.end;
-	if (!CopyUpTo(&g_inReader, kToTheEnd) || !InputAsStarted()) {
+	if (!CopyUpTo(&g_inReader, kToTheEnd) || !InputAsStarted() || !CheckVerdict()) {
 		DiscardOutput();
 		return 0;
 	}

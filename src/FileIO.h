@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <sys/types.h>
 
 // One line piece: a slice of a reader's block.
 struct Piece {
@@ -49,6 +50,15 @@ void MatchByPrefix(bool on);
 // Starts the input again from its first byte; 0 when it cannot be, or when
 // the file has changed since it was first read.
 [[nodiscard]] int RewindInput();
+// Takes the input's text from where the last piece or chunk ended to the
+// end of what the block holds, reading more when it holds none: 1, 0 at
+// the end, -1 on an error.
+[[nodiscard]] int NextInputChunk(Piece *chunk);
+// Writes the input unchanged up to its text offset at.
+[[nodiscard]] int CopyInputTo(off_t at);
+// Writes n bytes in place of the input's next len bytes (none: an
+// insertion).
+[[nodiscard]] int ReplaceInput(std::size_t len, const char *p, std::size_t n);
 // From now on, input bytes consumed are owed to the output.
 void CopyInput();
 
@@ -73,6 +83,9 @@ void CopyInput();
 void DiscardOutput();
 // Whether the edit has written anything that differs from its input.
 bool InputChanged();
+// From now on, an edit in place that changes its file is checked before
+// its new text is put in place: one that brings a fault into the PPD fails.
+void CheckEdits(bool on);
 // From now on, an edit in place that changes its file writes the unified
 // diff of its text to fd first (-1: none), naming it label.
 void ShowChanges(int fd, const char *label);

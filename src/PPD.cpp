@@ -14,6 +14,7 @@
 // unchanged, NUL bytes and line endings included.
 #include "PPD.h"
 
+#include "Defaults.h"
 #include "FileIO.h"
 #include "Output.h"
 
@@ -57,6 +58,11 @@ char g_keptText[kKeptMax];
 std::size_t g_keptEnds[kKeptPiecesMax];
 std::size_t g_keptCount;
 bool g_keptPara;
+// The defaults that every edit in place sets instead of a parameter file's
+// edit, and what the report says beside a file.
+const DefaultAsked *g_asked;
+int g_askedCount;
+char g_note[256];
 
 // Takes the next parameter-file line into line as text, and says what it
 // gave; only a read error is reported here.
@@ -340,6 +346,43 @@ int Add(int argc, char *argv[])
 	return Finish();
 }
 
+namespace {
+
+// Writes the edits that set the defaults, from a second reading of the
+// input.
+int WriteDefaults()
+{
+	DefaultEdit e;
+	if (!RewindInput())
+		return 0;
+	while (NextDefaultEdit(&e))
+		if (!CopyInputTo(e.at) || !ReplaceInput(e.len, e.text, e.n))
+			return 0;
+	return 1;
+}
+
+// Sets the defaults asked for: a reading of the whole input finds the
+// lines to edit, since a choice may stand after the default that names it.
+int SetDefaults()
+{
+	Piece chunk;
+	int got;
+	if (!OpenRunOutput())
+		return Abandon();
+	DefaultsStart(g_asked, g_askedCount);
+	while ((got = NextInputChunk(&chunk)) > 0)
+		DefaultsScan(chunk.text, chunk.len);
+	if (got < 0)
+		return Abandon();
+	DefaultsOutcome outcome = DefaultsEnd(g_note, sizeof g_note);
+	g_matched = outcome != kDefaultsNoOption;
+	if (outcome == kDefaultsFailed || (outcome == kDefaultsChange && !WriteDefaults()))
+		return Abandon();
+	return Finish();
+}
+
+} // namespace
+
 // Copies the input, writing each key line's first match after the previous
 // one as its filled replacement line.
 int Replace(int argc, char *argv[])
@@ -479,6 +522,7 @@ void UseInPlace(const InPlace *how)
 	g_inPlace = how != nullptr;
 	g_inPlaceOptions = how ? how->flags : 0;
 	MatchByPrefix(how && (how->flags & kPrefix));
+	CheckEdits(how && !(how->flags & kNoCheck));
 	ShowChanges(how ? how->diff : -1, how ? how->label : nullptr);
 	BackupAs(how ? how->backup : nullptr);
 	FindIn(how ? how->folder : -1, how ? how->name : nullptr);
@@ -493,12 +537,16 @@ int EditInPlace(int argc, char *argv[], const InPlace &how)
 {
 	UseInPlace(&how);
 	g_marked = g_matched = false;
+	g_note[0] = '\0';
 	int ok = Initialize(argv) &&
-	         (g_nMode == 1 ? Replace(argc, argv) : CheckInputPPD() && Add(argc, argv));
+	         (g_askedCount   ? SetDefaults()
+	          : g_nMode == 1 ? Replace(argc, argv)
+	                         : CheckInputPPD() && Add(argc, argv));
 	Uninitialize();
 	UseInPlace(nullptr);
 	if (!ok)
 		return g_marked ? kEditMarked : kEditFailed;
+	fputs(g_note, stdout);
 	if (InputChanged())
 		return kEditChanged;
 	return g_matched ? kEditAlready : kEditUnchanged;
@@ -577,6 +625,14 @@ int NotStandardOutput(const char *path)
 }
 
 } // namespace
+
+void KeepDefaults(const DefaultAsked *asked, int count)
+{
+	g_asked = asked;
+	g_askedCount = count;
+	g_keptPara = true;
+	KeepParaPieces(g_keptText, g_keptEnds, 0);
+}
 
 int KeepParameterFile(int argc, char *argv[])
 {

@@ -6,6 +6,7 @@
 #ifndef PPD_H
 #define PPD_H
 
+#include "Defaults.h"
 #include "Lines.h"
 
 #include <cstddef>
@@ -35,13 +36,15 @@ void Uninitialize();
 // An edit in place, for ppdedit-inplace: what became of the file (changed;
 // unchanged as nothing matched, or as the marker is there, or as the edit
 // gives the same text), and the options it takes. argv is the command line
-// that ppdedit would be given for the file.
+// that ppdedit would be given for the file. An edit that succeeds may print
+// a note for the report: the options a file does not have.
 enum { kEditFailed, kEditChanged, kEditUnchanged, kEditMarked, kEditAlready };
-enum { kDryRun = 1, kSync = 2, kPrefix = 4, kKeepEndings = 8 };
+enum { kDryRun = 1, kSync = 2, kPrefix = 4, kKeepEndings = 8, kNoCheck = 16 };
 struct InPlace {
 	int flags;          // kDryRun, kSync, kPrefix (lines match by their
 	                    // beginning), kKeepEndings (written lines end as
-	                    // the lines they go with)
+	                    // the lines they go with), kNoCheck (the new text
+	                    // is not checked)
 	const char *backup; // a replaced file is kept as its name and this, or null
 	int diff;           // where the diff of a change goes first, or -1
 	const char *label;  // the file's name in the diff
@@ -59,6 +62,9 @@ void FileReported();
 // that keeps a placeholder no parameter fills. 1, or 0 with the message
 // printed.
 [[nodiscard]] int KeepParameterFile(int argc, char *argv[]);
+// For a run that sets defaults instead: every later edit sets these, and
+// its command line names no parameter file.
+void KeepDefaults(const DefaultAsked *asked, int count);
 
 // Line text primitives (TrimmedLength is in Lines.h). They print nothing and
 // allocate nothing.

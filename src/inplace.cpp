@@ -38,6 +38,8 @@ struct Options {
 	bool diff;      // show each change
 	bool recursive; // walk folders
 	bool done;      // --help or --version: nothing more to do
+	bool said;      // a usage error is said: no usage screen
+	std::vector<DefaultAsked> defaults; // -o: set these instead
 };
 
 // The command line: what ppdedit would be given for one file, "ppdedit [/R]
@@ -50,10 +52,15 @@ struct Command {
 };
 
 const char kUsage[] =
-        "usage: ppdedit-inplace [OPTION...] [/R] PARAMETER-FILE [PARAMETER...] -- [FILE...]\n"
-        "Edits each FILE in place as ppdedit would write an edited copy of it, and\n"
-        "replaces it only when its text changes.\n"
+        "usage: ppdedit-inplace [OPTION...] -o OPTION=CHOICE... -- [FILE...]\n"
+        "       ppdedit-inplace [OPTION...] [/R] PARAMETER-FILE [PARAMETER...] -- [FILE...]\n"
+        "Sets options' defaults in PPD files, or edits each FILE as ppdedit would\n"
+        "write an edited copy of it; replaces a file only when its text changes, and\n"
+        "only when the new text brings no fault that the old one lacked.\n"
         "\n"
+        "  -o, --default=OPTION=CHOICE  set OPTION's default to CHOICE, as lpadmin -o\n"
+        "                         does (PageSize also sets PageRegion, ImageableArea\n"
+        "                         and PaperDimension); repeatable\n"
         "  -n, --dry-run          report what would become of each file; write nothing\n"
         "  -q, --quiet            print only the failed: lines\n"
         "  -P, --parameter=VALUE  one more parameter, which may begin with '-'\n"
@@ -64,10 +71,14 @@ const char kUsage[] =
         "      --diff             show each change as a unified diff\n"
         "  -r, --recursive        edit the .ppd and .ppd.gz files under each folder\n"
         "      --sync             flush each replaced file and its folder to the disk\n"
+        "      --no-check         write a new text even when it brings a fault\n"
         "      --help             print this help\n"
         "      --version          print the version\n"
         "\n"
-        "Examples, with pair.txt holding \"*DefaultPageSize:\" and \"*DefaultPageSize: !0!\":\n"
+        "Examples:\n"
+        "  ppdedit-inplace -r -o PageSize=A4 -o Duplex=DuplexNoTumble -- /etc/cups/ppd\n"
+        "  ppdedit-inplace -n -o PageSize=A4 -- *.ppd              what would change\n"
+        "With pair.txt holding \"*DefaultPageSize:\" and \"*DefaultPageSize: !0!\":\n"
         "  ppdedit-inplace -n -p /R pair.txt A4 -- *.ppd           what would change\n"
         "  ppdedit-inplace -q -p /R pair.txt A4 -- *.ppd           failures only\n"
         "  ppdedit-inplace -p /R offset.txt -P -2mm -- *.ppd       a parameter \"-2mm\"\n"
@@ -89,10 +100,32 @@ bool TakeBackup(const char *suffix, Options *o)
 	return false;
 }
 
+// Takes a default asked for with -o: false, said, when it can not be set.
+bool TakeDefault(char *word, Options *o)
+{
+	std::string given = word;
+	DefaultAsked asked;
+	const char *why = TakeDefaultWord(word, &asked);
+	for (std::size_t i = 0; !why && i < o->defaults.size(); i++)
+		why = DefaultsClash(o->defaults[i], asked);
+	if (!why) {
+		o->defaults.push_back(asked);
+		return true;
+	}
+	fprintf(stderr, "ppdedit-inplace: -o %s %s\n", given.c_str(), why);
+	o->said = true;
+	return false;
+}
+
 // Takes one option; false for one that is not known.
 bool TakeOption(int c, Options *o, std::vector<char *> *words)
 {
 	switch (c) {
+	case 'o':
+		return TakeDefault(optarg, o);
+	case 'c':
+		o->how.flags |= kNoCheck;
+		return true;
 	case 'n':
 		o->how.flags |= kDryRun;
 		return true;
@@ -138,7 +171,9 @@ bool TakeOption(int c, Options *o, std::vector<char *> *words)
 bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words, int *files,
                  std::size_t *forcedFrom)
 {
-	static const option kLong[] = {{"dry-run", no_argument, nullptr, 'n'},
+	static const option kLong[] = {{"default", required_argument, nullptr, 'o'},
+	                               {"no-check", no_argument, nullptr, 'c'},
+	                               {"dry-run", no_argument, nullptr, 'n'},
 	                               {"quiet", no_argument, nullptr, 'q'},
 	                               {"parameter", required_argument, nullptr, 'P'},
 	                               {"prefix", no_argument, nullptr, 'p'},
@@ -150,12 +185,12 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	                               {"help", no_argument, nullptr, 'h'},
 	                               {"version", no_argument, nullptr, 'v'},
 	                               {nullptr, 0, nullptr, 0}};
-	*o = {{0, nullptr, -1, nullptr, -1, nullptr}, false, false, false, false};
+	*o = {{0, nullptr, -1, nullptr, -1, nullptr}, false, false, false, false, false, {}};
 	*forcedFrom = SIZE_MAX;
 	const char *lastValue = nullptr;
 	int c;
 	// "-": the other words come back in order, as the value of option 1.
-	while ((c = getopt_long(argc, argv, "-nqP:peb::r", kLong, nullptr)) != -1) {
+	while ((c = getopt_long(argc, argv, "-o:nqP:peb::r", kLong, nullptr)) != -1) {
 		if (c == 1) {
 			words->push_back(optarg);
 			continue;
@@ -188,6 +223,23 @@ bool BuildRun(char *argv0, const std::vector<char *> &words, std::size_t forcedF
 	c->run.insert(c->run.end(), 2, noFile);
 	c->run.insert(c->run.end(), words.begin() + static_cast<std::ptrdiff_t>(w), words.end());
 	c->run.push_back(nullptr);
+	return true;
+}
+
+// Builds the command line for one file of a run that sets defaults: no
+// mode, no parameter file. False, said, when the words before "--" or the
+// options give an edit of lines too.
+bool BuildDefaultsRun(char *argv0, const std::vector<char *> &words, const Options &o,
+                      Command *c)
+{
+	if (!words.empty() || (o.how.flags & (kPrefix | kKeepEndings))) {
+		fputs("ppdedit-inplace: -o sets defaults by itself: no parameter file, /R, -P, -p or -e\n",
+		      stderr);
+		return false;
+	}
+	static char noFile[] = "";
+	c->run.assign({argv0, noFile, noFile, noFile, nullptr});
+	c->fileAt = 1;
 	return true;
 }
 
@@ -273,16 +325,24 @@ bool Report(int outcome, const char *file, const char *said, bool quiet)
 {
 	static const char *const kHow[] = {
 	        "failed: ", "changed: ", "unchanged: ", "unchanged: ", "unchanged: "};
-	static const char *const kWhy[] = {": ", "", " (no anchor or key matched)",
-	                                   " (the marker is there)",
-	                                   " (already as the edit makes it)"};
+	static const char *const kWhy[] = {"", "", "no anchor or key matched", "the marker is there",
+	                                   "already as the edit makes it"};
 	if (quiet && outcome != kEditFailed)
 		return true;
 	fputs(kHow[outcome], stdout);
 	PrintText(file);
-	fputs(kWhy[outcome], stdout);
+	// What an edit that succeeds says goes with the outcome, or instead of
+	// its "nothing matched"; a marked file's message is the outcome itself.
+	if (outcome == kEditMarked)
+		said = "";
+	const char *why = outcome == kEditUnchanged && *said ? "" : kWhy[outcome];
 	if (outcome == kEditFailed)
-		PrintText(said);
+		fputs(": ", stdout);
+	else if (*why || *said)
+		printf(" (%s%s", why, *why && *said ? "; " : "");
+	PrintText(said);
+	if (outcome != kEditFailed && (*why || *said))
+		putchar(')');
 	putchar('\n');
 	return SendReport();
 }
@@ -457,7 +517,9 @@ int RunAll(Command *c, Options *o)
 	}
 	Run r = {c, o, catcher, said, false};
 	int status = kExitUsage;
-	if (Catching(catcher, said, [&] {
+	if (!o->defaults.empty())
+		KeepDefaults(o->defaults.data(), static_cast<int>(o->defaults.size()));
+	if (!o->defaults.empty() || Catching(catcher, said, [&] {
 		    return KeepParameterFile(static_cast<int>(c->run.size()) - 1, c->run.data());
 	    }))
 		status = EditAll(&r);
@@ -476,9 +538,12 @@ int main(int argc, char *argv[])
 	std::vector<char *> words;
 	int files;
 	std::size_t forcedFrom;
-	if (!ReadOptions(argc, argv, &o, &words, &files, &forcedFrom) ||
-	    (!o.done && !BuildRun(argv[0], words, forcedFrom, &c))) {
-		fputs(kUsage, stderr);
+	bool read = ReadOptions(argc, argv, &o, &words, &files, &forcedFrom);
+	if (read && !o.done && !o.defaults.empty() && !BuildDefaultsRun(argv[0], words, o, &c))
+		return kExitUsage;
+	if (!read || (!o.done && o.defaults.empty() && !BuildRun(argv[0], words, forcedFrom, &c))) {
+		if (!o.said)
+			fputs(kUsage, stderr);
 		return kExitUsage;
 	}
 	if (o.done)

@@ -361,7 +361,7 @@ std::string SameStamp(const std::string &files)
 // run adds one: with each file locked from its reading to its rename, no
 // run loses another's block.
 const std::string kRacers =
-        "for k in 1 2 3 4 5 6 7 8; do \"$PPDEDIT_INPLACE\" p$k.txt -- a.ppd > /dev/null & done; wait";
+        "for k in 1 2 3 4 5 6 7 8; do \"$PPDEDIT_INPLACE\" --no-check p$k.txt -- a.ppd > /dev/null & done; wait";
 const std::string kEveryBlock = "for k in 0 1 2 3 4 5 6 7 8; do [ $(grep -c \"^\\*T$k$\" a.ppd) = 1 ] || exit 1; done";
 Files Racers()
 {
@@ -743,7 +743,7 @@ const Case kCases[] = {
 	        "changed: a.ppd\nfailed: l.ppd: l.ppd has 2 hard links, which a new file would split.\n", {}, 1),
 	InPlace("InPlaceQuiet", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"-q", "/R", "p.txt", "A4", "--", "a.ppd", "c.ppd"},
 	        "failed: c.ppd: [ERROR] c.ppd is not found.\n", {{"a.ppd", kA4Only}}, 1),
-	InPlace("InPlaceConcurrentRunsKeepEveryEdit", Racers(), "", {"p0.txt", "--", "a.ppd"}, "changed: a.ppd\n",
+	InPlace("InPlaceConcurrentRunsKeepEveryEdit", Racers(), "", {"--no-check", "p0.txt", "--", "a.ppd"}, "changed: a.ppd\n",
 	        {{"a.ppd", kAny}}, 0, kEveryBlock, kRacers),
 	// The output is found once in its folder, and published only through it.
 	{"FolderSwappedDuringRun", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"want", kA4}}, kSwapSetup + " && mkfifo f",
@@ -804,9 +804,9 @@ const Case kCases[] = {
 	// A second edit that waited for the lock of a file that the first then
 	// replaced edits the new file: both blocks are kept.
 	InPlace("InPlaceRecheckAfterLock", {{"a.ppd", kPpd}, {"pa.txt", "*MA\n*OpenGroup: General\n*TA\n"}, {"pb.txt", "*MB\n*OpenGroup: General\n*TB\n"}},
-	        HeldLock("a.ppd"), {"pa.txt", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kAny}, {"b.txt", "changed: a.ppd\n"}, {"go", ""}},
+	        HeldLock("a.ppd"), {"--no-check", "pa.txt", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kAny}, {"b.txt", "changed: a.ppd\n"}, {"go", ""}},
 	        0, "[ $(grep -c '^*T[AB]$' a.ppd) = 2 ]",
-	        Locked("-> FLOCK") + "{ \"$PPDEDIT_INPLACE\" pb.txt -- a.ppd > b.txt & } && "
+	        Locked("-> FLOCK") + "{ \"$PPDEDIT_INPLACE\" --no-check pb.txt -- a.ppd > b.txt & } && "
 	        "for i in $(seq 1000); do [ $(grep -c -- '-> FLOCK' /proc/locks) = 2 ] && break; sleep 0.01; done && touch go && wait"),
 	[] {
 		Case c = InPlace("InPlaceUsage", {{"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "a.ppd"}, "", {}, 2);
@@ -859,7 +859,7 @@ const Case kCases[] = {
 	        "", {"-e", "/R", "p.txt", "A4", "--", "a.ppd", "b.ppd", "c.ppd"}, "changed: a.ppd\nchanged: b.ppd\nchanged: c.ppd\n",
 	        {{"a.ppd", kA4Only}, {"b.ppd", kHeadCrlf + "*DefaultPageSize: A4\r\n*DefaultResolution: 300dpi\r\n*CloseGroup: General\r\n"},
 	         {"c.ppd", "*A\r\n*DefaultPageSize: A4\n"}}),
-	InPlace("InPlaceKeepEndingsAdd", {{"a.ppd", kPpdCrlf}, {"p.txt", "*M\n*OpenGroup: General\n*T1\n\n"}}, "", {"-e", "p.txt", "--", "a.ppd"},
+	InPlace("InPlaceKeepEndingsAdd", {{"a.ppd", kPpdCrlf}, {"p.txt", "*M\n*OpenGroup: General\n*T1\n\n"}}, "", {"--no-check", "-e", "p.txt", "--", "a.ppd"},
 	        "changed: a.ppd\n", {{"a.ppd", kHeadCrlf + "*T1\r\n\r\n" + kPpdCrlf.substr(kHeadCrlf.size())}}),
 	InPlace("InPlaceBackupOnChangeOnly", {{"a.ppd", kPpd}, {"a.ppd.orig", kOld}, {"b.ppd.gz", kGzPpd}, {"c.ppd", kHead}, {"p.txt", kPageSize}},
 	        "ls -i a.ppd | cut -d' ' -f1 > was", {"-b", "/R", "p.txt", "A4", "--", "a.ppd", "b.ppd.gz", "c.ppd"},
@@ -871,7 +871,7 @@ const Case kCases[] = {
 	        "-*DefaultPageSize: Letter\n+*DefaultPageSize: A4\n *DefaultResolution: 300dpi\n *CloseGroup: General\n", {}),
 	// Larger than a block, a last line without its newline, compressed.
 	Needing(InPlace("InPlaceDiffAsDiffPrints", {{"a.ppd", kBig + "*OpenGroup: General\n*% end"}, {"b.gz", Gzip(kPpd)}, {"p.txt", kAdd}},
-	                "cp a.ppd a.old && gzip -dc b.gz > b.old", {"--diff", "p.txt", "X", "Y", "--", "a.ppd", "b.gz"}, kAny,
+	                "cp a.ppd a.old && gzip -dc b.gz > b.old", {"--no-check", "--diff", "p.txt", "X", "Y", "--", "a.ppd", "b.gz"}, kAny,
 	                {{"a.ppd", kAny}, {"b.gz", kAny}, {"out.txt", kAny}, {"want", kAny}}, 0,
 	                "{ echo changed: a.ppd; diff -u --label a.ppd --label a.ppd a.old a.ppd; echo changed: b.gz;"
 	                " gzip -dc b.gz | diff -u --label b.gz --label b.gz b.old -; } > want; cmp out.txt want"), "diff"),

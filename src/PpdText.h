@@ -1,0 +1,119 @@
+// PPD text as a PPD reader sees it: lines cut at LF, CR LF or a lone CR,
+// and each line's parts: the main keyword, the option keyword, its
+// translation and the value, and whether the line opens or closes a quoted
+// value. The check and the defaults edit read PPD text through it. It knows
+// nothing of files and prints nothing.
+#ifndef PPDTEXT_H
+#define PPDTEXT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+// The longest line a PPD may hold, its ending left out, and the longest
+// keyword.
+constexpr std::size_t kPpdLineMax = 255;
+constexpr std::size_t kKeywordMax = 40;
+// The part of a line that is kept when the line is cut between two pieces
+// of text: far more than a valid line holds.
+constexpr std::size_t kHeldMax = 4096;
+
+struct Span {
+	const char *p;
+	std::size_t n;
+};
+
+// One line, without its ending: its first held bytes at p, its whole
+// length, the double quotes of the part past the held bytes, where it
+// starts in the text, and its ending ("" for the text's last line when it
+// has none). The bytes from p on that may be read, past the line too, are
+// at least held: a scan may read them in blocks.
+struct TextLine {
+	const char *p;
+	std::size_t held;
+	std::size_t len;
+	std::size_t quotesPast;
+	std::int64_t start;
+	const char *ending;
+	std::size_t avail;
+};
+
+// Cuts text, handed over in chunks, into lines. A line that runs on from
+// one chunk into the next is held here until it ends.
+struct LineCutter {
+	const char *p; // the chunk, its offset in the text, and where the next
+	std::size_t n; // line starts in it
+	std::int64_t base;
+	std::size_t at;
+	std::size_t bareCr; // where the chunk's next lone CR is, or n
+	bool crEnded;       // the last line ended in a CR at the end of a chunk
+	char carry[kHeldMax];
+	std::size_t carried;
+	std::size_t carriedLen;
+	std::size_t carriedQuotes;
+	std::int64_t carriedStart;
+};
+
+void CutterReset(LineCutter *c);
+// Hands the cutter the next chunk of text; it must stay put until
+// NextLine has taken every line of it.
+void CutterFeed(LineCutter *c, const char *p, std::size_t n);
+// Takes the next whole line of the chunk: false when the chunk has no more
+// (a line that it starts is held for the next chunk).
+bool NextLine(LineCutter *c, TextLine *line);
+// Takes the held line at the end of the text, if there is one.
+bool LastLine(LineCutter *c, TextLine *line);
+// Whether the cutter holds nothing: no part of a line, no CR pending.
+bool CutterClear(const LineCutter *c);
+
+// What a line is, read outside a quoted value.
+enum LineKind { kOtherLine, kCommentLine, kKeywordLine };
+
+// The parts of a keyword line "*Keyword Option/Translation: Value".
+struct PpdLine {
+	LineKind kind;
+	Span keyword; // after the '*'
+	Span option;  // empty when there is none
+	Span translation;
+	Span value; // after the colon and its blanks; empty without a colon
+	bool colon;
+	bool opensQuote; // an odd number of double quotes after the colon
+	bool strayBlank; // a blank where the keyword, option or translation should
+	                 // meet the colon
+};
+
+void ParseLine(const TextLine &line, PpdLine *parsed);
+// Whether a keyword line leaves a quoted value open: an odd number of
+// double quotes after its first colon, which comes after byte from.
+bool OpensQuote(const TextLine &line, std::size_t from);
+// What one quick pass over a keyword line finds: where its main keyword
+// ends, whether it holds a dot (a translation's), and whether the line
+// leaves a quoted value open.
+struct KeywordScan {
+	std::size_t end;
+	bool dot;
+	bool opensQuote;
+};
+KeywordScan ScanKeywordLine(const TextLine &line);
+// Whether a line inside a quoted value closes it: an odd number of quotes.
+bool ClosesQuote(const TextLine &line);
+// Whether a keyword holds only the characters that PPD keywords may.
+bool KeywordChars(Span keyword);
+// Whether a span is, or starts with, a text: a literal, or any string.
+template <std::size_t N> bool SpanIs(Span s, const char (&text)[N])
+{
+	return s.n == N - 1 && memcmp(s.p, text, N - 1) == 0;
+}
+template <std::size_t N> bool SpanStarts(Span s, const char (&text)[N])
+{
+	return s.n >= N - 1 && memcmp(s.p, text, N - 1) == 0;
+}
+bool SpanEquals(Span s, const char *text);
+
+// A hash of two spans, for the tables of keywords and choices; the folded
+// hash takes no account of case (of ASCII letters, and of a few signs
+// besides, which the exact hash tells apart).
+std::uint64_t HashSpans(Span a, Span b);
+void HashBoth(Span a, Span b, std::uint64_t *exact, std::uint64_t *folded);
+
+#endif
