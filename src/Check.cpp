@@ -11,6 +11,7 @@
 
 #include "CheckFacts.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -24,6 +25,7 @@ struct Text {
 	LineCutter cut;
 	long line;
 	bool quoted;
+	long quoteLine; // where the quoted value opened
 	std::size_t valueLen;
 	bool uiOpen;
 	bool jcl;
@@ -38,6 +40,9 @@ struct Text {
 Text g_texts[kTexts];
 // The old text's cutter reads the shared bytes for both texts.
 bool g_joined;
+// Where the new text opened a quoted value that the old text does not
+// have, which swallows the shared lines after it; 0 for none.
+long g_swallowed;
 
 constexpr Span kNone = {"", 0};
 
@@ -82,7 +87,8 @@ void OpenUi(int t, const PpdLine &pl, bool jcl)
 {
 	Text &x = g_texts[t];
 	if (x.uiOpen)
-		Fault(Bit(t), kNestedUI, UiName(pl));
+		NoteFault(Bit(t), kNestedUI, NewLine(), UiName(pl),
+		          x.ui ? SpanOf(OptionName(x.ui)) : kNone);
 	if (!IsUiType(pl.value))
 		Fault(Bit(t), kBadOpenUI, UiName(pl));
 	x.uiOpen = true;
@@ -224,6 +230,7 @@ void StartQuote(unsigned texts, const TextLine &line)
 		if (!(texts & Bit(t)))
 			continue;
 		g_texts[t].quoted = true;
+		g_texts[t].quoteLine = g_texts[t].line;
 		g_texts[t].valueLen = line.len + 1;
 	}
 }
@@ -293,7 +300,7 @@ void KeywordFaults(int t, const PpdLine &pl)
 		g_texts[t].badLine = NewLine();
 	Span k = pl.keyword;
 	if (k.n == 0 || k.n > kKeywordMax || !KeywordChars(k))
-		Fault(Bit(t), kBadKeyword, k.n > kKeywordMax ? Span{k.p, kKeywordMax} : k);
+		Fault(Bit(t), kBadKeyword, k);
 	if (pl.option.n > kKeywordMax || !KeywordChars(pl.option))
 		Fault(Bit(t), kBadOption);
 	if (pl.translation.n > kTranslationMax)
@@ -342,56 +349,118 @@ void OwnLine(int t, const TextLine &line)
 		StartQuote(Bit(t), line);
 }
 
-// The keywords whose lines say what the check follows, beside the choices
-// of the open options and the translations: they open or close options and
-// groups, say a default, the languages, the encoding or a constraint, are
-// required, or belong to a page size.
-bool Followed(Span k)
+// How a shared line is read, by its keyword: whole, for the lines that
+// open or close options and groups, or say a default, the languages or
+// the encoding; its value alone, for a constraint; its keyword alone, for
+// one that every PPD holds; its keyword and option keyword, for a choice
+// or a translation; or not at all.
+enum Reading { kPassOver, kWhole, kConstraintValue, kRequiredKeyword, kChoicePair };
+
+Reading ReadingOf(Span k)
 {
 	switch (k.p[0]) {
 	case 'O':
-		return SpanIs(k, "OpenUI") || SpanIs(k, "OpenGroup");
+		return SpanIs(k, "OpenUI") || SpanIs(k, "OpenGroup") ? kWhole : kPassOver;
 	case 'C':
-		return SpanIs(k, "CloseUI") || SpanIs(k, "CloseGroup");
+		return SpanIs(k, "CloseUI") || SpanIs(k, "CloseGroup") ? kWhole : kPassOver;
 	case 'J':
-		return SpanIs(k, "JCLOpenUI") || SpanIs(k, "JCLCloseUI");
+		return SpanIs(k, "JCLOpenUI") || SpanIs(k, "JCLCloseUI") ? kWhole : kPassOver;
 	case 'D':
-		return SpanStarts(k, "Default");
+		return SpanStarts(k, "Default") ? kWhole : kPassOver;
 	case 'c':
-		return SpanIs(k, "cupsLanguages") || SpanIs(k, "cupsUIConstraints");
+		return SpanIs(k, "cupsLanguages")       ? kWhole
+		       : SpanIs(k, "cupsUIConstraints") ? kConstraintValue
+		                                        : kPassOver;
 	case 'L':
-		return SpanIs(k, "LanguageEncoding") || SpanIs(k, "LanguageVersion");
+		return SpanIs(k, "LanguageEncoding")  ? kWhole
+		       : SpanIs(k, "LanguageVersion") ? kRequiredKeyword
+		                                      : kPassOver;
 	case 'U':
-		return SpanIs(k, "UIConstraints");
+		return SpanIs(k, "UIConstraints") ? kConstraintValue : kPassOver;
 	case 'N':
-		return SpanIs(k, "NonUIConstraints") || SpanIs(k, "NickName");
+		return SpanIs(k, "NonUIConstraints") ? kConstraintValue
+		       : SpanIs(k, "NickName")       ? kRequiredKeyword
+		                                     : kPassOver;
 	case 'P':
-		return SpanIs(k, "PageSize") || SpanIs(k, "PageRegion") ||
-		       SpanIs(k, "PaperDimension") || SpanIs(k, "PPD-Adobe") ||
-		       SpanIs(k, "PCFileName") || SpanIs(k, "Product") || SpanIs(k, "PSVersion");
+		return SpanIs(k, "PPD-Adobe") || SpanIs(k, "PCFileName") || SpanIs(k, "Product") ||
+		                       SpanIs(k, "PSVersion")
+		               ? kRequiredKeyword
+		               : kPassOver;
 	case 'F':
-		return SpanIs(k, "FormatVersion") || SpanIs(k, "FileVersion");
+		return SpanIs(k, "FormatVersion") || SpanIs(k, "FileVersion") ? kRequiredKeyword
+		                                                              : kPassOver;
 	case 'M':
-		return SpanIs(k, "Manufacturer") || SpanIs(k, "ModelName");
+		return SpanIs(k, "Manufacturer") || SpanIs(k, "ModelName") ? kRequiredKeyword
+		                                                           : kPassOver;
 	case 'S':
-		return SpanIs(k, "ShortNickName");
-	case 'I':
-		return SpanIs(k, "ImageableArea");
+		return SpanIs(k, "ShortNickName") ? kRequiredKeyword : kPassOver;
 	}
-	return false;
+	return kPassOver;
 }
 
-// Whether a keyword line of both texts must be read whole: a followed
-// keyword, a translation, or a choice of an option open in either text.
-// Any other line matters only for the quoted value it may open.
-bool ReadWhole(Span k, bool dot, bool option)
+bool IsSizeKeyword(Span k)
 {
-	if (k.n == 0 || Followed(k) || (option && dot))
-		return true;
+	return SpanIs(k, "PageSize") || SpanIs(k, "PageRegion") || SpanIs(k, "ImageableArea") ||
+	       SpanIs(k, "PaperDimension");
+}
+
+// How a shared keyword line is read; option: the keyword is followed by
+// what may be an option keyword.
+Reading ReadingOf(Span k, bool dot, bool option)
+{
+	if (k.n == 0)
+		return kWhole;
+	Reading r = ReadingOf(k);
+	if (r != kPassOver)
+		return r;
+	if (option && (dot || IsSizeKeyword(k)))
+		return kChoicePair;
 	for (const Text &x : g_texts)
 		if (option && x.ui && OptionNamed(x.ui, k))
-			return true;
-	return false;
+			return kChoicePair;
+	return kPassOver;
+}
+
+// The option keyword of a line whose keyword ends at end: after blanks, up
+// to a blank, a slash or the colon.
+Span OptionAfter(const char *p, std::size_t end, std::size_t len)
+{
+	while (end < len && (p[end] == ' ' || p[end] == '\t'))
+		end++;
+	std::size_t i = end;
+	while (i < len && p[i] != ' ' && p[i] != '\t' && p[i] != ':' && p[i] != '/')
+		i++;
+	return {p + end, i - end};
+}
+
+// The value of a line: after its first colon and the blanks after it.
+Span ValueOf(const char *p, std::size_t len)
+{
+	const void *colon = memchr(p, ':', len);
+	std::size_t i = colon ? static_cast<std::size_t>(static_cast<const char *>(colon) - p) + 1 : len;
+	while (i < len && (p[i] == ' ' || p[i] == '\t'))
+		i++;
+	return {p + i, len - i};
+}
+
+// A shared keyword line read in part, as r says.
+void ReadPart(Reading r, Span k, const char *p, std::size_t end, std::size_t len)
+{
+	const unsigned both = kInOld | kInNew;
+	if (r == kConstraintValue) {
+		NoteConstraint(ValueOf(p, len), both, NewLine());
+		return;
+	}
+	NoteRequired(k, both);
+	if (r != kChoicePair)
+		return;
+	Span option = OptionAfter(p, end, len);
+	if (option.n == 0 || option.p[0] == '/')
+		return;
+	if (memchr(k.p, '.', k.n))
+		TranslationLine(both, k, option, false);
+	else
+		ChoiceLine(both, k, option, false);
 }
 
 // A line that both texts hold and read alike. Its own faults are the same
@@ -405,21 +474,51 @@ void SharedLine(const TextLine &line)
 		QuotedLine(kNew, line);
 		return;
 	}
-	const char *p = line.p;
-	std::size_t n = line.held;
-	if (n < 2 || p[0] != '*' || p[1] == '%' || p[1] == ' ' || p[1] == '\t')
-		return;
-	KeywordScan ks = ScanKeywordLine(line);
-	if (!ReadWhole({p + 1, ks.end - 1}, ks.dot, ks.end < n && p[ks.end] != ':')) {
-		if (ks.opensQuote)
-			StartQuote(kInOld | kInNew, line);
-		return;
-	}
 	PpdLine pl;
 	ParseLine(line, &pl);
+	if (pl.kind != kKeywordLine)
+		return;
 	KeywordLine(kInOld | kInNew, pl, false);
 	if (pl.opensQuote)
 		StartQuote(kInOld | kInNew, line);
+}
+
+// A shared line that the skim has read: most say nothing the check
+// follows, and cost no more. avail bytes of text follow p.
+void SkimmedLine(const char *p, const LineSkim &s, std::size_t avail)
+{
+	TextLine line = {p, s.len, s.len, 0, 0, "", avail};
+	bool quoted = g_texts[kOld].quoted;
+	bool keyword = !quoted && s.len >= 2 && p[0] == '*' && p[1] != '%' && p[1] != ' ' &&
+	               p[1] != '\t';
+	bool dot = false;
+	std::size_t end = keyword ? MainKeywordEnd(p, s.len, avail, &dot) : 0;
+	Span k = {p + 1, end > 0 ? end - 1 : 0};
+	Reading r = keyword ? ReadingOf(k, dot, end < s.len && p[end] != ':') : kPassOver;
+	if ((quoted && s.oddQuotes) || r == kWhole) {
+		SharedLine(line);
+		return;
+	}
+	for (Text &x : g_texts) {
+		x.line++;
+		x.valueLen += s.len + 1;
+	}
+	if (r != kPassOver)
+		ReadPart(r, k, p, end, s.len);
+	if (keyword && s.oddAfterColon)
+		StartQuote(kInOld | kInNew, line);
+}
+
+// Reads the shared lines of the n bytes at p that a skim can take, and
+// returns where the rest starts.
+std::size_t SkimShared(const char *p, std::size_t n)
+{
+	Skimmer k;
+	LineSkim s;
+	SkimStart(&k, p, n);
+	while (NextSkimmed(&k, &s))
+		SkimmedLine(p + s.start, s, n - s.start);
+	return SkimmedTo(&k);
 }
 
 void Feed(int t, const char *p, std::size_t n)
@@ -480,20 +579,32 @@ void CheckStart()
 		x.badTranslations = x.badLine = 0;
 	}
 	g_joined = true;
+	g_swallowed = 0;
 }
 
 void CheckShared(const char *p, std::size_t n)
 {
-	if (!g_joined && Alike())
-		g_joined = true;
-	if (!g_joined) {
-		Feed(kOld, p, n);
-		Feed(kNew, p, n);
-		return;
+	// Apart, the texts read the shared bytes each, a line at a time, until
+	// they stand alike again: after the end of a changed line, or where
+	// their quoted values end alike.
+	g_joined = g_joined || Alike();
+	while (!g_joined && n > 0) {
+		const void *lf = memchr(p, '\n', n);
+		std::size_t line = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - p) + 1 : n;
+		Feed(kOld, p, line);
+		Feed(kNew, p, line);
+		p += line;
+		n -= line;
+		g_joined = Alike();
+		const Text &old = g_texts[kOld], &now = g_texts[kNew];
+		if (!g_swallowed && now.quoted && !old.quoted)
+			g_swallowed = now.quoteLine;
 	}
+	LineCutter &c = g_texts[kOld].cut;
+	std::size_t skimmed = CutterClear(&c) ? SkimShared(p, n) : 0;
 	TextLine line;
-	CutterFeed(&g_texts[kOld].cut, p, n);
-	while (NextLine(&g_texts[kOld].cut, &line))
+	CutterFeed(&c, p + skimmed, n - skimmed);
+	while (NextLine(&c, &line))
 		SharedLine(line);
 }
 
@@ -514,5 +625,12 @@ const char *CheckEnd()
 	Part();
 	EndText(kOld);
 	EndText(kNew);
-	return FactsVerdict();
+	const char *fault = FactsVerdict();
+	if (!fault || !g_swallowed)
+		return fault;
+	// The quote is what the edit did wrong; the fault is what it brings.
+	static char said[640];
+	snprintf(said, sizeof said, "line %ld: a quoted value that runs on over the lines after it; %s",
+	         g_swallowed, fault);
+	return said;
 }

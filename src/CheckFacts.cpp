@@ -334,10 +334,9 @@ void NoteDefault(Span name, Span value, unsigned texts, long line)
 
 void NoteTouched(Span keyword, Span choice, long line)
 {
-	if (g_touchedCount == kTouchedMax) {
-		g_overflow = true;
+	// Texts that read hundreds of lines apart differ in faults beyond these.
+	if (g_touchedCount == kTouchedMax)
 		return;
-	}
 	Touched &w = g_touched[g_touchedCount++];
 	CopyName(w.option, sizeof w.option, keyword);
 	CopyName(w.choice, sizeof w.choice, choice);
@@ -420,11 +419,11 @@ void NoteConstraint(Span value, unsigned texts, long line)
 
 void NoteRequired(Span keyword, unsigned texts)
 {
-	if (keyword.n < 8 || keyword.n > 21)
+	if (keyword.n < 7 || keyword.n > 21)
 		return;
 	for (std::size_t i = 0; i < kRequiredCount; i++) {
-		if (keyword.p[0] != kRequiredKeywords[i][0] ||
-		    !SpanEquals(keyword, kRequiredKeywords[i]))
+		const char *k = kRequiredKeywords[i];
+		if (keyword.p[0] != k[0] || keyword.p[1] != k[1] || !SpanEquals(keyword, k))
 			continue;
 		for (int t = kOld; t < kTexts; t++)
 			if (texts & (1u << t))
@@ -731,7 +730,8 @@ int Describe(char *s, std::size_t size, const Fault &f)
 	case kLongValue:
 		return snprintf(s, size, "the end of a quoted value longer than 262142 bytes");
 	case kNestedUI:
-		return snprintf(s, size, "*%s opens inside another option", n);
+		return *m ? snprintf(s, size, "*%s opens before *%s is closed", n, m)
+		          : snprintf(s, size, "*%s opens inside another option", n);
 	case kBadCloseUI:
 		return snprintf(s, size, "a close of no open option of its kind");
 	case kBadOpenUI:
@@ -739,7 +739,7 @@ int Describe(char *s, std::size_t size, const Fault &f)
 	case kUnclosedUI:
 		return snprintf(s, size, "*%s is never closed", n);
 	case kNestedGroup:
-		return snprintf(s, size, "a group opens inside another");
+		return snprintf(s, size, "a group opens before the last is closed");
 	case kUnclosedGroup:
 		return snprintf(s, size, "a group that is never closed");
 	case kNoDefault:

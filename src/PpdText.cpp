@@ -5,6 +5,7 @@
 #include "PpdText.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -270,6 +271,34 @@ void ParseLine(const TextLine &line, PpdLine *out)
 	out->value = {p + j, n - j};
 }
 
+std::size_t MainKeywordEnd(const char *p, std::size_t len, std::size_t avail, bool *dot)
+{
+#if defined(__SSE2__)
+	if (avail >= 17) {
+		__m128i v = Load(p + 1);
+		unsigned limit = len >= 17 ? 0xffffu : (1u << (len - 1)) - 1;
+		unsigned stops = (Bits(v, ' ') | Bits(v, '\t') | Bits(v, ':')) & limit;
+		unsigned dots = Bits(v, '.') & limit;
+		if (stops) {
+			unsigned j = static_cast<unsigned>(__builtin_ctz(stops));
+			*dot = (dots & ((1u << j) - 1)) != 0;
+			return 1 + j;
+		}
+		if (len <= 17) {
+			*dot = dots != 0;
+			return len;
+		}
+	}
+#else
+	(void)avail;
+#endif
+	std::size_t i = 1;
+	*dot = false;
+	for (; i < len && p[i] != ' ' && p[i] != '\t' && p[i] != ':'; i++)
+		*dot = *dot || p[i] == '.';
+	return i;
+}
+
 bool OpensQuote(const TextLine &line, std::size_t from)
 {
 	const void *colon = memchr(line.p + from, ':', line.held - from);
@@ -281,50 +310,120 @@ bool OpensQuote(const TextLine &line, std::size_t from)
 
 namespace {
 
-bool EndsMainKeyword(char ch)
+// The bits of the 64 bytes at p that are LF, '"', ':' and, when asked, CR.
+void WindowBits(const char *p, bool crs, std::uint64_t *lf, std::uint64_t *quotes,
+                std::uint64_t *colons, std::uint64_t *cr)
 {
-	return ch == ' ' || ch == '\t' || ch == ':';
+	*lf = *quotes = *colons = *cr = 0;
+	for (unsigned i = 0; i < 64; i += 16) {
+#if defined(__SSE2__)
+		__m128i v = Load(p + i);
+		*lf |= static_cast<std::uint64_t>(Bits(v, '\n')) << i;
+		*quotes |= static_cast<std::uint64_t>(Bits(v, '"')) << i;
+		*colons |= static_cast<std::uint64_t>(Bits(v, ':')) << i;
+		if (crs)
+			*cr |= static_cast<std::uint64_t>(Bits(v, '\r')) << i;
+#else
+		for (unsigned j = i; j < i + 16; j++) {
+			*lf |= static_cast<std::uint64_t>(p[j] == '\n') << j;
+			*quotes |= static_cast<std::uint64_t>(p[j] == '"') << j;
+			*colons |= static_cast<std::uint64_t>(p[j] == ':') << j;
+			*cr |= static_cast<std::uint64_t>(crs && p[j] == '\r') << j;
+		}
+#endif
+	}
 }
 
-// Where the main keyword that starts at byte 1 ends, and whether it holds
-// a dot.
-std::size_t KeywordEnd(const TextLine &line, bool *dot)
+// Reads the next window of a skim. False when the text at hand holds no
+// whole window more, or the window holds a CR that no LF follows.
+bool NextWindow(Skimmer *k)
 {
-	const char *p = line.p;
-	std::size_t n = line.held, i = 1;
-	*dot = false;
-#if defined(__SSE2__)
-	for (; i < n && i + 16 <= line.avail; i += 16) {
-		__m128i v = Load(p + i);
-		unsigned below = Below(n - i);
-		unsigned stop = (Bits(v, ' ') | Bits(v, '\t') | Bits(v, ':')) & below;
-		unsigned dots = Bits(v, '.') & below;
-		if (stop) {
-			unsigned k = static_cast<unsigned>(__builtin_ctz(stop));
-			*dot = *dot || (dots & ((1u << k) - 1));
-			return i + k;
-		}
-		*dot = *dot || dots;
+	if (k->base + 64 > k->n)
+		return false;
+	std::uint64_t crs;
+	WindowBits(k->p + k->base, k->crs, &k->lf, &k->quotes, &k->colons, &crs);
+	crs &= ~(k->lf >> 1);
+	if ((crs >> 63) && k->base + 64 < k->n && k->p[k->base + 64] == '\n')
+		crs &= ~(std::uint64_t{1} << 63);
+	k->pos = 0;
+	return crs == 0;
+}
+
+// The bits below to, of 64.
+std::uint64_t Below(unsigned to)
+{
+	return to >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
+}
+
+// Takes the quotes and colons of the window's bits from pos up to to for
+// the line being read; a colon as the line's first byte opens no value.
+void TakeQuotes(Skimmer *k, unsigned to)
+{
+	std::uint64_t range = Below(to) & ~Below(k->pos);
+	std::uint64_t quotes = k->quotes & range;
+	// Most lines hold no quote: their colon does not matter either, unless
+	// the line goes on into the next window.
+	if (!quotes && (k->colon || to < 64))
+		return;
+	k->odd ^= quotes;
+	if (!k->colon) {
+		std::uint64_t colons = k->colons & range;
+		if (k->start == k->base + k->pos)
+			colons &= ~(std::uint64_t{1} << k->pos);
+		if (!colons)
+			return;
+		k->colon = true;
+		quotes &= ~Below(static_cast<unsigned>(__builtin_ctzll(colons)) + 1);
 	}
-#endif
-	for (; i < n && !EndsMainKeyword(p[i]); i++)
-		*dot = *dot || p[i] == '.';
-	return i;
+	k->oddAfter ^= quotes;
 }
 
 } // namespace
 
-KeywordScan ScanKeywordLine(const TextLine &line)
+void SkimStart(Skimmer *k, const char *p, std::size_t n)
 {
-	KeywordScan s;
-	s.end = KeywordEnd(line, &s.dot);
-	s.opensQuote = OpensQuote(line, s.end);
-	return s;
+	*k = {};
+	k->p = p;
+	k->n = n;
+	k->crs = memchr(p, '\r', n) != nullptr;
+	k->stopped = !NextWindow(k);
+}
+
+bool NextSkimmed(Skimmer *k, LineSkim *line)
+{
+	while (!k->stopped) {
+		std::uint64_t ends = k->pos < 64 ? k->lf & ~Below(k->pos) : 0;
+		if (!ends) {
+			TakeQuotes(k, 64);
+			k->base += 64;
+			k->stopped = !NextWindow(k);
+			continue;
+		}
+		unsigned lf = static_cast<unsigned>(__builtin_ctzll(ends));
+		TakeQuotes(k, lf);
+		std::size_t end = k->base + lf;
+		std::size_t len = end - k->start;
+		if (len > 0 && k->p[end - 1] == '\r')
+			len--;
+		*line = {k->start, len, static_cast<bool>(__builtin_parityll(k->odd)),
+		         static_cast<bool>(__builtin_parityll(k->oddAfter))};
+		k->start = end + 1;
+		k->pos = lf + 1;
+		k->odd = k->oddAfter = 0;
+		k->colon = false;
+		return true;
+	}
+	return false;
+}
+
+std::size_t SkimmedTo(const Skimmer *k)
+{
+	return k->start;
 }
 
 bool ClosesQuote(const TextLine &line)
 {
-	return (CountQuotes(line.p, line.held) + line.quotesPast) % 2 == 1;
+	return OddQuotes(line.p, 0, line.held, line.avail) != (line.quotesPast % 2 == 1);
 }
 
 bool KeywordChars(Span keyword)

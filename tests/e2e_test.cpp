@@ -436,6 +436,69 @@ Case Needing(Case c, std::string needs)
 	return c;
 }
 
+// A small PPD that cupstestppd passes, with a constraint between two
+// defaults.
+const std::string kValid =
+        "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n*LanguageVersion: English\n"
+        "*LanguageEncoding: ISOLatin1\n*PCFileName: \"TEST.PPD\"\n*Manufacturer: \"Test\"\n*Product: \"(Test)\"\n"
+        "*ModelName: \"Test\"\n*ShortNickName: \"Test\"\n*NickName: \"Test\"\n*PSVersion: \"(3010.000) 0\"\n"
+        "*OpenGroup: General/General\n"
+        "*OpenUI *PageSize/Media Size: PickOne\n*DefaultPageSize: Letter\n"
+        "*PageSize Letter/US Letter: \"<</PageSize[612 792]>>setpagedevice\"\n"
+        "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n*CloseUI: *PageSize\n"
+        "*OpenUI *PageRegion/Media Size: PickOne\n*DefaultPageRegion: Letter\n"
+        "*PageRegion Letter/US Letter: \"<</PageSize[612 792]>>setpagedevice\"\n"
+        "*PageRegion A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n*CloseUI: *PageRegion\n"
+        "*OpenUI *Duplex/Two-Sided: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
+        "*Duplex DuplexNoTumble/Long Edge: \"<</Duplex true>>setpagedevice\"\n*CloseUI: *Duplex\n"
+        "*CloseGroup: General\n*UIConstraints: *PageSize A4 *Duplex DuplexNoTumble\n"
+        "*DefaultImageableArea: Letter\n*ImageableArea Letter/US Letter: \"12 12 600 780\"\n"
+        "*ImageableArea A4/A4: \"12 12 583 830\"\n*DefaultPaperDimension: Letter\n"
+        "*PaperDimension Letter/US Letter: \"612 792\"\n*PaperDimension A4/A4: \"595 842\"\n";
+// The same in German too.
+const std::string kValidDe = kValid + "*cupsLanguages: \"de\"\n*de.Translation PageSize/Papier: \"\"\n"
+                             "*de.PageSize Letter/Letter: \"\"\n*de.PageSize A4/A4: \"\"\n"
+                             "*de.Translation Duplex/Duplex: \"\"\n*de.Duplex None/Aus: \"\"\n"
+                             "*de.Duplex DuplexNoTumble/Lang: \"\"\n";
+
+std::string Replaced(std::string text, const std::string &from, const std::string &to)
+{
+	return text.replace(text.find(from), from.size(), to);
+}
+
+std::string Quoted(const std::vector<std::string> &words)
+{
+	std::string s;
+	for (const auto &w : words)
+		s += " '" + w + "'";
+	return s;
+}
+
+// An edit of a.ppd (base) that the check refuses, naming the fault: a.ppd
+// keeps its bytes, and cupstestppd, where installed, agrees: it passes
+// a.ppd and fails what --no-check writes.
+Case Refuses(const char *name, const std::string &para, std::vector<std::string> args, const std::string &fault,
+             const std::string &base = kValid)
+{
+	std::string agrees = "{ ! command -v cupstestppd > /dev/null && [ -z \"$CI\" ]; } || { cupstestppd -q a.ppd && "
+	                     "\"$PPDEDIT_INPLACE\" --no-check" + Quoted(args) + " -- b.ppd > /dev/null && ! cupstestppd -q b.ppd; }";
+	args.insert(args.end(), {"--", "a.ppd"});
+	return InPlace(name, {{"a.ppd", base}, {"p.txt", para}}, "cp a.ppd b.ppd", std::move(args),
+	               "failed: a.ppd: " + fault + "\n", {{"b.ppd", kAny}}, 1, agrees);
+}
+
+// Sets defaults with -o in a.ppd (base): the line it prints, and a.ppd's
+// new bytes (none: it keeps them).
+Case Defaults(const char *name, std::vector<std::string> options, const std::string &out, const std::string &now = "",
+              int exit = 0, const std::string &base = kValid)
+{
+	options.insert(options.end(), {"--", "a.ppd"});
+	Files changed;
+	if (!now.empty())
+		changed["a.ppd"] = now;
+	return InPlace(name, {{"a.ppd", base}}, "", std::move(options), out, changed, exit);
+}
+
 const std::string kName255 = std::string(251, 'n') + ".ppd";
 
 // One row a line or two, easier to read than the formatter's layout.
@@ -899,6 +962,64 @@ const Case kCases[] = {
 		                 "grep -q A4 d/s/a.PPD && grep -q Letter d/notes.txt");
 		return c;
 	}(),
+	// -o sets defaults as the printing system does; every edit in place is
+	// checked, and fails when it brings a fault that the old text lacked.
+	Defaults("DefaultsSet", {"-o", "PageSize=A4"}, "changed: a.ppd\n",
+	         Replaced(Replaced(Replaced(Replaced(kValid, "Size: Letter", "Size: A4"), "Region: Letter", "Region: A4"),
+	                           "Area: Letter", "Area: A4"), "Dimension: Letter", "Dimension: A4")),
+	Defaults("DefaultsAlready", {"-o", "PageSize=Letter", "-o", "InputSlot=Upper"},
+	         "unchanged: a.ppd (already as the edit makes it; no option InputSlot)\n"),
+	Defaults("DefaultsNoOption", {"-o", "InputSlot=Upper"}, "unchanged: a.ppd (no option InputSlot)\n"),
+	Defaults("DefaultsNotAChoice", {"-o", "Duplex=None", "-o", "PageSize=Legal"},
+	         "failed: a.ppd: Legal is not a choice of PageSize (Letter A4)\n", "", 1),
+	Defaults("DefaultsCheckedToo", {"-o", "PageSize=A4", "-o", "Duplex=DuplexNoTumble"},
+	         "failed: a.ppd: line 30: the defaults PageSize A4 and Duplex DuplexNoTumble break a constraint\n", "", 1),
+	// A default line keeps its blanks, tabs and ending; an option without one
+	// gets one after its *OpenUI line, with that line's ending.
+	Defaults("DefaultsKeepEveryOtherByte", {"-o", "Duplex=None", "-o", "PageSize=A4"}, "changed: a.ppd\n",
+	         "*OpenUI *Duplex: PickOne\r\n*DefaultDuplex: None\r\n*Duplex None: \"\"\r\n*CloseUI: *Duplex\r\n"
+	         "*OpenUI *PageSize: PickOne\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n*DefaultPageSize:\tA4 ", 0,
+	         "*OpenUI *Duplex: PickOne\r\n*Duplex None: \"\"\r\n*CloseUI: *Duplex\r\n"
+	         "*OpenUI *PageSize: PickOne\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n*DefaultPageSize:\tLetter "),
+	InPlace("DefaultsCompressedPreview", {{"a.ppd.gz", Gzip(kValid)}}, "", {"-n", "--diff", "-o", "Duplex=DuplexNoTumble", "--", "a.ppd.gz"},
+	        "changed: a.ppd.gz\n--- a.ppd.gz\n+++ a.ppd.gz\n@@ -22,7 +22,7 @@\n *PageRegion A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
+	        " *CloseUI: *PageRegion\n *OpenUI *Duplex/Two-Sided: PickOne\n-*DefaultDuplex: None\n+*DefaultDuplex: DuplexNoTumble\n"
+	        " *Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n *Duplex DuplexNoTumble/Long Edge: \"<</Duplex true>>setpagedevice\"\n"
+	        " *CloseUI: *Duplex\n", {}),
+	InPlace("DefaultsBackupsTree", {{"a.ppd", kValid}}, "mkdir d && mv a.ppd d/", {"-b", "-r", "--sync", "-o", "Duplex=DuplexNoTumble", "--", "d"},
+	        "changed: d/a.ppd\n", {{"d", "<dir>"}}, 0, "cmp d/a.ppd.orig - <<'EOF'\n" + kValid + "EOF\ngrep -q 'Duplex: DuplexNoTumble' d/a.ppd"),
+	Refused("DefaultsNoChoice", {"-o", "PageSize", "--", "a.ppd"}, "-o PageSize is not OPTION=CHOICE"),
+	Refused("DefaultsStarred", {"-o", "*PageSize=A4", "--", "a.ppd"}, "-o *PageSize=A4 names the option with its '*': give it without"),
+	Refused("DefaultsTwice", {"-o", "PageSize=A4", "-o", "PageSize=Letter", "--", "a.ppd"},
+	        "-o PageSize=Letter asks for two defaults of one option"),
+	Refused("DefaultsWithParameterFile", {"-o", "PageSize=A4", "/R", "p.txt", "--", "a.ppd"},
+	        "-o sets defaults by itself: no parameter file, /R, -P, -p or -e"),
+	Refuses("CheckDefaultNotAChoice", "*DefaultDuplex: None\n*DefaultDuplex: Simplex\n", {"/R", "p.txt"},
+	        "line 25: *DefaultDuplex Simplex is not one of its choices"),
+	Refuses("CheckNoDefault", "*DefaultDuplex: None\n*% no default\n", {"/R", "p.txt"}, "line 24: *Duplex has no *DefaultDuplex"),
+	Refuses("CheckUnclosedOption", "*OpenUI *Quality\n*CloseUI: *PageSize\n*OpenUI *Quality/Quality: PickOne\n*DefaultQuality: Draft\n*Quality Draft/Draft: \"\"\n",
+	        {"p.txt"}, "line 22: *PageRegion opens before *Quality is closed"),
+	Refuses("CheckGroupInGroup", "*OpenGroup: Extra\n*OpenGroup: General/General\n*OpenGroup: Extra/Extra\n*CloseGroup: Extra\n",
+	        {"p.txt"}, "line 14: a group opens before the last is closed"),
+	Refuses("CheckQuoteLeftOpen", "*Note\n*CloseUI: *PageSize\n*Note: \"unclosed\n", {"p.txt"},
+	        "line 19: a quoted value that runs on over the lines after it; line 21: page size Letter has no *ImageableArea"),
+	Refuses("CheckLongLine", "*ModelName: \"Test\"\n*ModelName: \"" + Repeat('m', 250) + "\"\n", {"/R", "p.txt"},
+	        "line 9: longer than 255 bytes"),
+	Refuses("CheckKeyword", "*Note\n*CloseGroup: General\n*" + Repeat('K', 41) + ": \"x\"\n", {"p.txt"},
+	        "line 30: *" + Repeat('K', 41) + " is no keyword of 1 to 40 printable characters"),
+	Refuses("CheckChoiceTwice", "*Note\n*DefaultDuplex: None\n*Duplex None/Off again: \"\"\n", {"p.txt"},
+	        "line 27: *Duplex offers None twice, or in two cases"),
+	Refuses("CheckRequiredGone", "*ModelName: \"Test\"\n*% no model\n", {"/R", "p.txt"}, "*ModelName is gone, which every PPD holds"),
+	Refuses("CheckTranslation", "*OpenUI *Quality\n*CloseUI: *Duplex\n*OpenUI *Quality/Quality: PickOne\n*DefaultQuality: Draft\n"
+	        "*Quality Draft/Draft: \"\"\n*CloseUI: *Quality\n", {"p.txt"}, "line 29: *Quality has no de translation, which *cupsLanguages asks for", kValidDe),
+	// A file that was faulty already is not blamed for its old faults; -n
+	// checks alike; --no-check writes what the edit makes.
+	InPlace("CheckOldFaultsStay", {{"a.ppd", Replaced(kValid, "*DefaultDuplex: None\n", "")}}, "", {"-o", "PageSize=A4", "--", "a.ppd"},
+	        "changed: a.ppd\n", {{"a.ppd", kAny}}),
+	InPlace("CheckDryRunAlike", {{"a.ppd", kValid}, {"p.txt", "*DefaultDuplex: None\n*DefaultDuplex: Simplex\n"}}, "",
+	        {"-n", "/R", "p.txt", "--", "a.ppd"}, "failed: a.ppd: line 25: *DefaultDuplex Simplex is not one of its choices\n", {}, 1),
+	InPlace("CheckOff", {{"a.ppd", kValid}, {"p.txt", "*DefaultDuplex: None\n*DefaultDuplex: Simplex\n"}}, "",
+	        {"--no-check", "/R", "p.txt", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", Replaced(kValid, "Duplex: None", "Duplex: Simplex")}}),
 };
 // clang-format on
 
