@@ -177,9 +177,11 @@ void ChoiceLine(unsigned texts, Span k, Span choice, bool touched)
 	unsigned in = ChoiceTexts(texts, k);
 	if (in)
 		NoteChoice(k, choice, in, NewLine());
-	if (SpanIs(k, "ImageableArea") || SpanIs(k, "PaperDimension"))
+	bool size = (k.p[0] == 'I' && SpanIs(k, "ImageableArea")) ||
+	            (k.p[0] == 'P' && SpanIs(k, "PaperDimension"));
+	if (size)
 		NoteAttribute(k, choice, texts);
-	if (touched && (in || SpanIs(k, "ImageableArea") || SpanIs(k, "PaperDimension")))
+	if (touched && (in || size))
 		NoteTouched(k, choice, NewLine());
 }
 
@@ -437,7 +439,8 @@ Span OptionAfter(const char *p, std::size_t end, std::size_t len)
 Span ValueOf(const char *p, std::size_t len)
 {
 	const void *colon = memchr(p, ':', len);
-	std::size_t i = colon ? static_cast<std::size_t>(static_cast<const char *>(colon) - p) + 1 : len;
+	std::size_t i =
+	        colon ? static_cast<std::size_t>(static_cast<const char *>(colon) - p) + 1 : len;
 	while (i < len && (p[i] == ' ' || p[i] == '\t'))
 		i++;
 	return {p + i, len - i};
@@ -451,7 +454,11 @@ void ReadPart(Reading r, Span k, const char *p, std::size_t end, std::size_t len
 		NoteConstraint(ValueOf(p, len), both, NewLine());
 		return;
 	}
-	NoteRequired(k, both);
+	// Of the keywords every PPD holds, a choice's is the page size's or
+	// page region's.
+	if (r == kRequiredKeyword ||
+	    (k.p[0] == 'P' && (SpanIs(k, "PageSize") || SpanIs(k, "PageRegion"))))
+		NoteRequired(k, both);
 	if (r != kChoicePair)
 		return;
 	Span option = OptionAfter(p, end, len);
@@ -483,28 +490,59 @@ void SharedLine(const TextLine &line)
 		StartQuote(kInOld | kInNew, line);
 }
 
+// The first letters of the keywords that ReadingOf reads; translations'
+// start with a small letter.
+struct Firsts {
+	bool read[256];
+	constexpr Firsts() : read()
+	{
+		for (unsigned char c : "OCJDcLUNPFMSI")
+			read[c] = true;
+		for (int c = 'a'; c <= 'z'; c++)
+			read[c] = true;
+	}
+};
+constexpr Firsts kFirsts;
+
+// Whether a keyword line whose keyword starts with c may need more than its
+// quotes read: it may be followed, a translation, or a choice of an open
+// option.
+bool MayRead(char c)
+{
+	if (kFirsts.read[static_cast<unsigned char>(c)])
+		return true;
+	for (const Text &x : g_texts)
+		if (x.ui && OptionName(x.ui)[0] == c)
+			return true;
+	return false;
+}
+
 // A shared line that the skim has read: most say nothing the check
 // follows, and cost no more. avail bytes of text follow p.
 void SkimmedLine(const char *p, const LineSkim &s, std::size_t avail)
 {
-	TextLine line = {p, s.len, s.len, 0, 0, "", avail};
 	bool quoted = g_texts[kOld].quoted;
-	bool keyword = !quoted && s.len >= 2 && p[0] == '*' && p[1] != '%' && p[1] != ' ' &&
-	               p[1] != '\t';
+	bool keyword =
+	        !quoted && s.len >= 2 && p[0] == '*' && p[1] != '%' && p[1] != ' ' && p[1] != '\t';
+	Reading r = kPassOver;
 	bool dot = false;
-	std::size_t end = keyword ? MainKeywordEnd(p, s.len, avail, &dot) : 0;
-	Span k = {p + 1, end > 0 ? end - 1 : 0};
-	Reading r = keyword ? ReadingOf(k, dot, end < s.len && p[end] != ':') : kPassOver;
+	std::size_t end = 0;
+	if (keyword && MayRead(p[1])) {
+		end = MainKeywordEnd(p, s.len, avail, &dot);
+		r = ReadingOf({p + 1, end - 1}, dot, end < s.len && p[end] != ':');
+	}
+	TextLine line = {p, s.len, s.len, 0, 0, "", avail};
 	if ((quoted && s.oddQuotes) || r == kWhole) {
 		SharedLine(line);
 		return;
 	}
 	for (Text &x : g_texts) {
 		x.line++;
-		x.valueLen += s.len + 1;
+		if (quoted)
+			x.valueLen += s.len + 1;
 	}
 	if (r != kPassOver)
-		ReadPart(r, k, p, end, s.len);
+		ReadPart(r, {p + 1, end - 1}, p, end, s.len);
 	if (keyword && s.oddAfterColon)
 		StartQuote(kInOld | kInNew, line);
 }
@@ -590,7 +628,8 @@ void CheckShared(const char *p, std::size_t n)
 	g_joined = g_joined || Alike();
 	while (!g_joined && n > 0) {
 		const void *lf = memchr(p, '\n', n);
-		std::size_t line = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - p) + 1 : n;
+		std::size_t line =
+		        lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - p) + 1 : n;
 		Feed(kOld, p, line);
 		Feed(kNew, p, line);
 		p += line;
@@ -630,7 +669,8 @@ const char *CheckEnd()
 		return fault;
 	// The quote is what the edit did wrong; the fault is what it brings.
 	static char said[640];
-	snprintf(said, sizeof said, "line %ld: a quoted value that runs on over the lines after it; %s",
-	         g_swallowed, fault);
+	snprintf(said, sizeof said,
+	         "line %ld: a quoted value that runs on over the lines after it; %s", g_swallowed,
+	         fault);
 	return said;
 }

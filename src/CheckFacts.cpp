@@ -5,6 +5,8 @@
 // file costs no more than its own lines.
 #include "CheckFacts.h"
 
+#include "FindText.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +50,7 @@ struct Option {
 	char value[kTexts][kNameSize];
 	std::uint64_t valueKey[kTexts]; // the exact key of "NAME VALUE"
 	long defaultLine[kTexts];
+	bool touched; // a line of one text alone offers a choice of it
 };
 
 namespace {
@@ -106,6 +109,10 @@ Constraint g_constraints[kConstraintsMax];
 std::size_t g_constraintCount;
 char g_said[kSaidMax];
 std::size_t g_saidLen;
+// The constraints of lines that one text alone holds.
+constexpr std::size_t kOwnConstraintsMax = 256;
+std::size_t g_ownConstraints[kOwnConstraintsMax];
+std::size_t g_ownConstraintCount;
 // The keywords every PPD holds, and how many lines of each text hold them.
 const char *const kRequiredKeywords[] = {"PPD-Adobe",
                                          "FormatVersion",
@@ -127,6 +134,10 @@ constexpr std::size_t kRequiredCount = sizeof kRequiredKeywords / sizeof kRequir
 long g_required[kTexts][kRequiredCount];
 // Too many entries for a table: the verdict can not be trusted.
 bool g_overflow;
+// A line of one text alone is a translation, or names a page size's
+// keyword: the faults they bear on may differ between the texts.
+bool g_translationsTouched;
+bool g_sizesTouched;
 
 void CopyName(char *to, std::size_t size, Span s)
 {
@@ -246,12 +257,12 @@ std::uint64_t OptionKey(Span name)
 void FactsReset()
 {
 	g_gen++;
-	g_pairCount = g_optionCount = g_faultCount = g_touchedCount = g_constraintCount =
-	        g_saidLen = 0;
+	g_pairCount = g_optionCount = g_faultCount = g_touchedCount = g_constraintCount = 0;
+	g_saidLen = g_ownConstraintCount = 0;
 	g_latin1[kOld] = g_latin1[kNew] = true;
 	g_languages[kOld].count = g_languages[kNew].count = 0;
 	memset(g_required, 0, sizeof g_required);
-	g_overflow = false;
+	g_overflow = g_translationsTouched = g_sizesTouched = false;
 }
 
 void NoteFault(unsigned texts, FaultKind kind, long line, Span name, Span more)
@@ -343,8 +354,23 @@ void NoteTouched(Span keyword, Span choice, long line)
 	w.line = line;
 }
 
+// Notes that a line of one text alone names keyword and choice.
+void Touch(Span keyword, unsigned texts)
+{
+	if (texts == (kInOld | kInNew))
+		return;
+	if (SpanIs(keyword, "PageSize") || SpanIs(keyword, "PageRegion") ||
+	    SpanIs(keyword, "ImageableArea") || SpanIs(keyword, "PaperDimension"))
+		g_sizesTouched = true;
+	Option *o = FindOption(keyword);
+	if (o)
+		o->touched = true;
+}
+
 void NoteChoice(Span keyword, Span choice, unsigned texts, long line)
 {
+	if (texts != (kInOld | kInNew))
+		Touch(keyword, texts);
 	// Choices that differ only in case are one choice twice too.
 	unsigned cased;
 	unsigned had = AddPair(keyword, choice, texts, &cased) | cased;
@@ -354,13 +380,16 @@ void NoteChoice(Span keyword, Span choice, unsigned texts, long line)
 
 void NoteAttribute(Span keyword, Span choice, unsigned texts)
 {
+	Touch(keyword, texts);
 	unsigned cased;
 	AddPair(keyword, choice, texts, &cased);
 }
 
 void NoteTranslation(Span keyword, Span choice, unsigned texts)
 {
-	NoteAttribute(keyword, choice, texts);
+	g_translationsTouched = g_translationsTouched || texts != (kInOld | kInNew);
+	unsigned cased;
+	AddPair(keyword, choice, texts, &cased);
 }
 
 void NoteEncoding(Span value, unsigned texts)
@@ -412,6 +441,12 @@ void NoteConstraint(Span value, unsigned texts, long line)
 		g_overflow = true;
 		return;
 	}
+	if (texts != (kInOld | kInNew) && g_ownConstraintCount == kOwnConstraintsMax) {
+		g_overflow = true;
+		return;
+	}
+	if (texts != (kInOld | kInNew))
+		g_ownConstraints[g_ownConstraintCount++] = g_constraintCount;
 	memcpy(g_said + g_saidLen, value.p, value.n);
 	g_constraints[g_constraintCount++] = {g_saidLen, value.n, texts, line};
 	g_saidLen += value.n;
@@ -564,24 +599,28 @@ void RequiredFaults()
 {
 	for (std::size_t i = 0; i < kRequiredCount; i++)
 		for (int t = kOld; t < kTexts; t++)
-			if (g_required[t][i] == 0)
+			if (g_required[t][i] == 0 && g_required[kOld][i] != g_required[kNew][i])
 				NoteFault(1u << t, kRequired, -1, SpanOf(kRequiredKeywords[i]),
 				          {"", 0});
 }
 
-// Whether the default of an option in text t takes the choice that a
+// Whether the default of option o in text t takes the choice that a
 // constraint names; a constraint that names no choice takes every one but
 // the choices that mean "off".
+bool Takes(const Option &o, int t, Span choice)
+{
+	if (o.opens[t] == 0 || !o.hasDefault[t])
+		return false;
+	const char *v = o.value[t];
+	if (choice.n)
+		return SpanEquals(choice, v);
+	return strcmp(v, "None") != 0 && strcmp(v, "False") != 0 && strcmp(v, "Off") != 0;
+}
+
 const Option *Taken(int t, Span option, Span choice)
 {
 	const Option &o = g_options[Slot(g_options, kOptionSlots, OptionKey(option))];
-	if (o.gen != g_gen || o.opens[t] == 0 || !o.hasDefault[t])
-		return nullptr;
-	const char *v = o.value[t];
-	bool off = strcmp(v, "None") == 0 || strcmp(v, "False") == 0 || strcmp(v, "Off") == 0;
-	if (choice.n ? SpanEquals(choice, v) : !off)
-		return &o;
-	return nullptr;
+	return o.gen == g_gen && Takes(o, t, choice) ? &o : nullptr;
 }
 
 // Whether an option's default differs between the texts.
@@ -610,31 +649,6 @@ void FindDiffering()
 	}
 }
 
-// Whether a constraint's text names the option "*NAME" as a whole word.
-bool Names(Span text, const Option &o)
-{
-	const char *end = text.p + text.n;
-	for (const char *p = text.p; (p = static_cast<const char *>(memchr(p, '*', end - p)));
-	     p++) {
-		std::size_t left = static_cast<std::size_t>(end - p - 1);
-		if (left >= o.nameLen && memcmp(p + 1, o.name, o.nameLen) == 0 &&
-		    (left == o.nameLen || p[1 + o.nameLen] == ' ' || p[1 + o.nameLen] == '\t' ||
-		     p[1 + o.nameLen] == '"'))
-			return true;
-	}
-	return false;
-}
-
-bool MayDiffer(const Constraint &c)
-{
-	if (c.texts != (kInOld | kInNew))
-		return true;
-	for (std::size_t i = 0; i < g_differingCount; i++)
-		if (Names({g_said + c.at, c.n}, *g_differing[i]))
-			return true;
-	return false;
-}
-
 // The options and choices a constraint names, up to kConstraintOptions:
 // how many.
 int Words(Span text, Span *options, Span *choices)
@@ -660,16 +674,13 @@ int Words(Span text, Span *options, Span *choices)
 
 // Notes the constraint as broken in text t, when the defaults of t take
 // all its choices.
-void ConstraintFault(const Constraint &c, int t)
+void ConstraintFault(const Span *options, const Span *choices, int count, const Constraint &c,
+                     int t)
 {
-	Span options[kConstraintOptions], choices[kConstraintOptions];
 	const Option *taken[kConstraintOptions];
-	int count = Words({g_said + c.at, c.n}, options, choices);
 	for (int k = 0; k < count; k++)
 		if (!(taken[k] = Taken(t, options[k], choices[k])))
 			return;
-	if (count < 2)
-		return;
 	char first[2 * kNameSize + 2];
 	char second[2 * kNameSize + 2];
 	int a = snprintf(first, sizeof first, "%s %s", taken[0]->name, taken[0]->value[t]);
@@ -678,25 +689,105 @@ void ConstraintFault(const Constraint &c, int t)
 	          {second, static_cast<std::size_t>(b)});
 }
 
+// The texts in which the option o, which a constraint names, takes the
+// constraint's choice for it: only they can break it.
+unsigned TakenIn(const Option &o, const Span *options, const Span *choices, int count)
+{
+	unsigned texts = 0;
+	for (int k = 0; k < count; k++)
+		for (int t = kOld; t < kTexts; t++)
+			if (options[k].n == o.nameLen &&
+			    memcmp(options[k].p, o.name, o.nameLen) == 0 && Takes(o, t, choices[k]))
+				texts |= 1u << t;
+	return texts;
+}
+
+// Notes the constraint, as broken in each text whose defaults take all its
+// choices. o: an option whose default differs that it names, which a text
+// must take for it to break there; null for a constraint of one text.
+void ConstraintFaults(const Constraint &c, const Option *o)
+{
+	Span options[kConstraintOptions], choices[kConstraintOptions];
+	int count = Words({g_said + c.at, c.n}, options, choices);
+	unsigned texts = o ? TakenIn(*o, options, choices, count) : c.texts;
+	for (int t = kOld; count >= 2 && t < kTexts; t++)
+		if (texts & (1u << t))
+			ConstraintFault(options, choices, count, c, t);
+}
+
+// Whether either text's default of option o takes the choice that
+// constraint c names for it, after offset at of the kept text: most
+// constraints of an option whose default changed name other choices.
+bool EitherTakes(const Option &o, const Constraint &c, std::size_t at)
+{
+	std::size_t end = c.at + c.n;
+	while (at < end && (g_said[at] == ' ' || g_said[at] == '\t'))
+		at++;
+	std::size_t j = at;
+	while (j < end && g_said[j] != ' ' && g_said[j] != '\t' && g_said[j] != '"')
+		j++;
+	Span choice = j > at && g_said[at] != '*' ? Span{g_said + at, j - at} : Span{"", 0};
+	return Takes(o, kOld, choice) || Takes(o, kNew, choice);
+}
+
+// The constraints of both texts that name option o, whose default differs
+// between them: found in the kept text at once, since PPDs hold thousands.
+void ConstraintsNaming(const Option &o)
+{
+	char word[kNameSize + 1];
+	int n = snprintf(word, sizeof word, "*%s", o.name);
+	std::size_t len = static_cast<std::size_t>(n), i = 0;
+	const char *end = g_said + g_saidLen;
+	for (const char *at = g_said;
+	     (at = FindText(at, static_cast<std::size_t>(end - at), word, len)); at++) {
+		std::size_t off = static_cast<std::size_t>(at - g_said);
+		while (g_constraints[i].at + g_constraints[i].n <= off)
+			i++;
+		const Constraint &c = g_constraints[i];
+		bool whole = off + len == c.at + c.n || at[len] == ' ' || at[len] == '\t' ||
+		             at[len] == '"';
+		if (whole && c.texts == (kInOld | kInNew) && EitherTakes(o, c, off + len))
+			ConstraintFaults(c, &o);
+	}
+}
+
+// The constraints that break in one text and not the other: those of one
+// text alone, and those that name an option whose default differs.
 void ConstraintFaults()
 {
 	FindDiffering();
-	for (std::size_t i = 0; i < g_constraintCount; i++) {
-		const Constraint &c = g_constraints[i];
-		if (!MayDiffer(c))
-			continue;
-		for (int t = kOld; t < kTexts; t++)
-			if (c.texts & (1u << t))
-				ConstraintFault(c, t);
-	}
+	for (std::size_t i = 0; i < g_ownConstraintCount; i++)
+		ConstraintFaults(g_constraints[g_ownConstraints[i]], nullptr);
+	for (std::size_t i = 0; i < g_differingCount; i++)
+		ConstraintsNaming(*g_differing[i]);
+}
+
+bool SameLanguages()
+{
+	const Languages &a = g_languages[kOld], &b = g_languages[kNew];
+	bool same = a.count == b.count;
+	for (std::size_t i = 0; same && i < a.count; i++)
+		same = strcmp(a.list[i], b.list[i]) == 0;
+	return same;
+}
+
+// Whether an option stands alike in both texts, and so bears the same
+// faults in both.
+bool Alike(const Option &o, bool languages)
+{
+	bool sized = strcmp(o.name, "ImageableArea") == 0 || strcmp(o.name, "PaperDimension") == 0;
+	return languages && !DefaultDiffers(o) && !o.touched && !(sized && g_sizesTouched);
 }
 
 // Finds the faults that each text shows as a whole.
 void WholeTextFaults()
 {
-	for (std::size_t i = 0; i < g_optionCount; i++)
-		for (int t = kOld; t < kTexts; t++)
-			OptionFaults(g_options[g_optionUsed[i]], t);
+	bool languages = SameLanguages() && !g_translationsTouched;
+	for (std::size_t i = 0; i < g_optionCount; i++) {
+		const Option &o = g_options[g_optionUsed[i]];
+		for (int t = kOld; t < kTexts && !Alike(o, languages); t++)
+			OptionFaults(o, t);
+	}
 	for (std::size_t i = 0; i < g_touchedCount; i++)
 		TouchedFaults(g_touched[i]);
 	EncodingFaults();

@@ -334,8 +334,8 @@ void WindowBits(const char *p, bool crs, std::uint64_t *lf, std::uint64_t *quote
 	}
 }
 
-// Reads the next window of a skim. False when the text at hand holds no
-// whole window more, or the window holds a CR that no LF follows.
+} // namespace
+
 bool NextWindow(Skimmer *k)
 {
 	if (k->base + 64 > k->n)
@@ -349,37 +349,6 @@ bool NextWindow(Skimmer *k)
 	return crs == 0;
 }
 
-// The bits below to, of 64.
-std::uint64_t Below(unsigned to)
-{
-	return to >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
-}
-
-// Takes the quotes and colons of the window's bits from pos up to to for
-// the line being read; a colon as the line's first byte opens no value.
-void TakeQuotes(Skimmer *k, unsigned to)
-{
-	std::uint64_t range = Below(to) & ~Below(k->pos);
-	std::uint64_t quotes = k->quotes & range;
-	// Most lines hold no quote: their colon does not matter either, unless
-	// the line goes on into the next window.
-	if (!quotes && (k->colon || to < 64))
-		return;
-	k->odd ^= quotes;
-	if (!k->colon) {
-		std::uint64_t colons = k->colons & range;
-		if (k->start == k->base + k->pos)
-			colons &= ~(std::uint64_t{1} << k->pos);
-		if (!colons)
-			return;
-		k->colon = true;
-		quotes &= ~Below(static_cast<unsigned>(__builtin_ctzll(colons)) + 1);
-	}
-	k->oddAfter ^= quotes;
-}
-
-} // namespace
-
 void SkimStart(Skimmer *k, const char *p, std::size_t n)
 {
 	*k = {};
@@ -387,33 +356,6 @@ void SkimStart(Skimmer *k, const char *p, std::size_t n)
 	k->n = n;
 	k->crs = memchr(p, '\r', n) != nullptr;
 	k->stopped = !NextWindow(k);
-}
-
-bool NextSkimmed(Skimmer *k, LineSkim *line)
-{
-	while (!k->stopped) {
-		std::uint64_t ends = k->pos < 64 ? k->lf & ~Below(k->pos) : 0;
-		if (!ends) {
-			TakeQuotes(k, 64);
-			k->base += 64;
-			k->stopped = !NextWindow(k);
-			continue;
-		}
-		unsigned lf = static_cast<unsigned>(__builtin_ctzll(ends));
-		TakeQuotes(k, lf);
-		std::size_t end = k->base + lf;
-		std::size_t len = end - k->start;
-		if (len > 0 && k->p[end - 1] == '\r')
-			len--;
-		*line = {k->start, len, static_cast<bool>(__builtin_parityll(k->odd)),
-		         static_cast<bool>(__builtin_parityll(k->oddAfter))};
-		k->start = end + 1;
-		k->pos = lf + 1;
-		k->odd = k->oddAfter = 0;
-		k->colon = false;
-		return true;
-	}
-	return false;
 }
 
 std::size_t SkimmedTo(const Skimmer *k)

@@ -104,8 +104,8 @@ struct LineSkim {
 struct Skimmer {
 	const char *p;
 	std::size_t n;
-	bool crs;          // the text holds a CR
-	std::size_t base;  // the window's offset
+	bool crs;         // the text holds a CR
+	std::size_t base; // the window's offset
 	std::uint64_t lf, quotes, colons;
 	unsigned pos;      // where the window is read up to
 	std::size_t start; // where the line being read starts
@@ -116,10 +116,71 @@ struct Skimmer {
 	bool stopped;
 };
 void SkimStart(Skimmer *k, const char *p, std::size_t n);
+// Reads the next window of a skim. False when the text at hand holds no
+// whole window more, or the window holds a CR that no LF follows.
+bool NextWindow(Skimmer *k);
 // Where the main keyword of a line "*K..." of len bytes ends, avail bytes
 // being readable at p, and whether it holds a dot.
 std::size_t MainKeywordEnd(const char *p, std::size_t len, std::size_t avail, bool *dot);
-bool NextSkimmed(Skimmer *k, LineSkim *line);
+// The bits below to, of 64.
+inline std::uint64_t Below(unsigned to)
+{
+	return to >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
+}
+
+// Takes the quotes and colons of the window's bits from pos up to to for
+// the line being read; a colon as the line's first byte opens no value.
+inline void TakeQuotes(Skimmer *k, unsigned to)
+{
+	std::uint64_t range = Below(to) & ~Below(k->pos);
+	std::uint64_t quotes = k->quotes & range;
+	// Most lines hold no quote: their colon does not matter either, unless
+	// the line goes on into the next window.
+	if (!quotes && (k->colon || to < 64))
+		return;
+	k->odd ^= quotes;
+	if (!k->colon) {
+		std::uint64_t colons = k->colons & range;
+		if (k->start == k->base + k->pos)
+			colons &= ~(std::uint64_t{1} << k->pos);
+		if (!colons)
+			return;
+		k->colon = true;
+		quotes &= ~Below(static_cast<unsigned>(__builtin_ctzll(colons)) + 1);
+	}
+	k->oddAfter ^= quotes;
+}
+
+// The next line of the skim; false when it stops. Inline, with its helpers:
+// the check reads every line through it.
+inline bool NextSkimmed(Skimmer *k, LineSkim *line)
+{
+	while (!k->stopped) {
+		std::uint64_t ends = k->pos < 64 ? k->lf & ~Below(k->pos) : 0;
+		if (!ends) {
+			TakeQuotes(k, 64);
+			k->base += 64;
+			k->stopped = !NextWindow(k);
+			continue;
+		}
+		unsigned lf = static_cast<unsigned>(__builtin_ctzll(ends));
+		TakeQuotes(k, lf);
+		std::size_t end = k->base + lf;
+		std::size_t len = end - k->start;
+		if (len > 0 && k->p[end - 1] == '\r')
+			len--;
+		// Most lines hold no quote, or two.
+		*line = {k->start, len, k->odd && __builtin_parityll(k->odd),
+		         k->oddAfter && __builtin_parityll(k->oddAfter)};
+		k->start = end + 1;
+		k->pos = lf + 1;
+		k->odd = k->oddAfter = 0;
+		k->colon = false;
+		return true;
+	}
+	return false;
+}
+
 // Where the text that the skim did not take starts.
 std::size_t SkimmedTo(const Skimmer *k);
 // Whether a line inside a quoted value closes it: an odd number of quotes.
