@@ -9,6 +9,7 @@
 // are counted there: a shared line's are the same in both texts.
 #include "Check.h"
 
+#include "CheckConstraints.h"
 #include "CheckFacts.h"
 
 #include <cstdio>
@@ -607,6 +608,7 @@ void EndText(int t)
 void CheckStart()
 {
 	FactsReset();
+	ConstraintsReset();
 	for (Text &x : g_texts) {
 		CutterReset(&x.cut);
 		x.line = 0;
@@ -664,6 +666,7 @@ const char *CheckEnd()
 	Part();
 	EndText(kOld);
 	EndText(kNew);
+	ConstraintFaults();
 	const char *fault = FactsVerdict();
 	if (!fault || !g_swallowed)
 		return fault;

@@ -5,8 +5,6 @@
 // file costs no more than its own lines.
 #include "CheckFacts.h"
 
-#include "FindText.h"
-
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -71,20 +69,6 @@ struct Touched {
 	long line;
 };
 
-// A constraint of either text ("*A a *B b", the defaults it names must not
-// all be taken together): its text, kept in g_said, read only when the
-// defaults of an option it names differ between the texts. PPDs hold
-// thousands; most edits change no default.
-constexpr int kConstraintOptions = 4;
-constexpr std::size_t kConstraintsMax = 32768;
-constexpr std::size_t kSaidMax = std::size_t{1} << 21;
-struct Constraint {
-	std::size_t at;
-	std::size_t n;
-	unsigned texts;
-	long line;
-};
-
 struct Languages {
 	char list[kLanguagesMax][kNameSize];
 	std::size_t count;
@@ -105,14 +89,6 @@ std::size_t g_touchedCount;
 // *LanguageEncoding is the one that translations need.
 bool g_latin1[kTexts];
 Languages g_languages[kTexts];
-Constraint g_constraints[kConstraintsMax];
-std::size_t g_constraintCount;
-char g_said[kSaidMax];
-std::size_t g_saidLen;
-// The constraints of lines that one text alone holds.
-constexpr std::size_t kOwnConstraintsMax = 256;
-std::size_t g_ownConstraints[kOwnConstraintsMax];
-std::size_t g_ownConstraintCount;
 // The keywords every PPD holds, and how many lines of each text hold them.
 const char *const kRequiredKeywords[] = {"PPD-Adobe",
                                          "FormatVersion",
@@ -233,8 +209,8 @@ unsigned PairTexts(Span keyword, Span choice, bool anyCase)
 	return p.gen == g_gen && (anyCase || p.exact == exact) ? p.texts : 0;
 }
 
-// A default value as the printing system takes it: without the quotes
-// around it, and up to a slash.
+} // namespace
+
 Span DefaultValue(Span v)
 {
 	while (v.n > 0 && (v.p[v.n - 1] == ' ' || v.p[v.n - 1] == '\t'))
@@ -247,9 +223,18 @@ Span DefaultValue(Span v)
 	return v;
 }
 
+namespace {
+
 std::uint64_t OptionKey(Span name)
 {
 	return HashSpans({"*option", 7}, name);
+}
+
+// Whether an option's default differs between the texts.
+bool DefaultDiffers(const Option &o)
+{
+	return (o.opens[kOld] > 0) != (o.opens[kNew] > 0) ||
+	       o.hasDefault[kOld] != o.hasDefault[kNew] || o.valueKey[kOld] != o.valueKey[kNew];
 }
 
 } // namespace
@@ -257,8 +242,7 @@ std::uint64_t OptionKey(Span name)
 void FactsReset()
 {
 	g_gen++;
-	g_pairCount = g_optionCount = g_faultCount = g_touchedCount = g_constraintCount = 0;
-	g_saidLen = g_ownConstraintCount = 0;
+	g_pairCount = g_optionCount = g_faultCount = g_touchedCount = 0;
 	g_latin1[kOld] = g_latin1[kNew] = true;
 	g_languages[kOld].count = g_languages[kNew].count = 0;
 	memset(g_required, 0, sizeof g_required);
@@ -301,6 +285,35 @@ Option *FindOption(Span name)
 const char *OptionName(const Option *o)
 {
 	return o->name;
+}
+
+const Option *LookupOption(Span name)
+{
+	const Option &o = g_options[Slot(g_options, kOptionSlots, OptionKey(name))];
+	return o.gen == g_gen ? &o : nullptr;
+}
+
+const char *OptionDefault(const Option *o, int t)
+{
+	return o->opens[t] > 0 && o->hasDefault[t] ? o->value[t] : nullptr;
+}
+
+std::size_t DifferingOptions(const Option **list, std::size_t most)
+{
+	std::size_t n = 0;
+	for (std::size_t i = 0; i < g_optionCount; i++) {
+		const Option &o = g_options[g_optionUsed[i]];
+		if (DefaultDiffers(o) && n == most)
+			g_overflow = true;
+		else if (DefaultDiffers(o))
+			list[n++] = &o;
+	}
+	return n;
+}
+
+void NoteOverflow()
+{
+	g_overflow = true;
 }
 
 bool OptionNamed(const Option *o, Span name)
@@ -433,23 +446,6 @@ void NoteLanguages(Span value, unsigned texts)
 			i = j + 1;
 		}
 	}
-}
-
-void NoteConstraint(Span value, unsigned texts, long line)
-{
-	if (g_constraintCount == kConstraintsMax || value.n > kSaidMax - g_saidLen) {
-		g_overflow = true;
-		return;
-	}
-	if (texts != (kInOld | kInNew) && g_ownConstraintCount == kOwnConstraintsMax) {
-		g_overflow = true;
-		return;
-	}
-	if (texts != (kInOld | kInNew))
-		g_ownConstraints[g_ownConstraintCount++] = g_constraintCount;
-	memcpy(g_said + g_saidLen, value.p, value.n);
-	g_constraints[g_constraintCount++] = {g_saidLen, value.n, texts, line};
-	g_saidLen += value.n;
 }
 
 void NoteRequired(Span keyword, unsigned texts)
@@ -604,164 +600,6 @@ void RequiredFaults()
 				          {"", 0});
 }
 
-// Whether the default of option o in text t takes the choice that a
-// constraint names; a constraint that names no choice takes every one but
-// the choices that mean "off".
-bool Takes(const Option &o, int t, Span choice)
-{
-	if (o.opens[t] == 0 || !o.hasDefault[t])
-		return false;
-	const char *v = o.value[t];
-	if (choice.n)
-		return SpanEquals(choice, v);
-	return strcmp(v, "None") != 0 && strcmp(v, "False") != 0 && strcmp(v, "Off") != 0;
-}
-
-const Option *Taken(int t, Span option, Span choice)
-{
-	const Option &o = g_options[Slot(g_options, kOptionSlots, OptionKey(option))];
-	return o.gen == g_gen && Takes(o, t, choice) ? &o : nullptr;
-}
-
-// Whether an option's default differs between the texts.
-bool DefaultDiffers(const Option &o)
-{
-	return (o.opens[kOld] > 0) != (o.opens[kNew] > 0) ||
-	       o.hasDefault[kOld] != o.hasDefault[kNew] || o.valueKey[kOld] != o.valueKey[kNew];
-}
-
-// The options whose defaults differ between the texts: only their
-// constraints, and the constraints of one text alone, can break in one
-// text and not the other.
-constexpr std::size_t kDifferingMax = 64;
-const Option *g_differing[kDifferingMax];
-std::size_t g_differingCount;
-
-void FindDiffering()
-{
-	g_differingCount = 0;
-	for (std::size_t i = 0; i < g_optionCount; i++) {
-		const Option &o = g_options[g_optionUsed[i]];
-		if (DefaultDiffers(o) && g_differingCount < kDifferingMax)
-			g_differing[g_differingCount++] = &o;
-		else if (DefaultDiffers(o))
-			g_overflow = true;
-	}
-}
-
-// The options and choices a constraint names, up to kConstraintOptions:
-// how many.
-int Words(Span text, Span *options, Span *choices)
-{
-	if (text.n > 0 && text.p[0] == '"')
-		text = DefaultValue(text);
-	int count = 0;
-	for (std::size_t i = 0; i < text.n;) {
-		std::size_t j = i;
-		while (j < text.n && text.p[j] != ' ' && text.p[j] != '\t')
-			j++;
-		Span word = {text.p + i, j - i};
-		if (word.n > 1 && word.p[0] == '*' && count < kConstraintOptions) {
-			options[count] = {word.p + 1, word.n - 1};
-			choices[count++] = {"", 0};
-		} else if (word.n > 0 && count > 0) {
-			choices[count - 1] = word;
-		}
-		i = j + 1;
-	}
-	return count;
-}
-
-// Notes the constraint as broken in text t, when the defaults of t take
-// all its choices.
-void ConstraintFault(const Span *options, const Span *choices, int count, const Constraint &c,
-                     int t)
-{
-	const Option *taken[kConstraintOptions];
-	for (int k = 0; k < count; k++)
-		if (!(taken[k] = Taken(t, options[k], choices[k])))
-			return;
-	char first[2 * kNameSize + 2];
-	char second[2 * kNameSize + 2];
-	int a = snprintf(first, sizeof first, "%s %s", taken[0]->name, taken[0]->value[t]);
-	int b = snprintf(second, sizeof second, "%s %s", taken[1]->name, taken[1]->value[t]);
-	NoteFault(1u << t, kConflict, c.line, {first, static_cast<std::size_t>(a)},
-	          {second, static_cast<std::size_t>(b)});
-}
-
-// The texts in which the option o, which a constraint names, takes the
-// constraint's choice for it: only they can break it.
-unsigned TakenIn(const Option &o, const Span *options, const Span *choices, int count)
-{
-	unsigned texts = 0;
-	for (int k = 0; k < count; k++)
-		for (int t = kOld; t < kTexts; t++)
-			if (options[k].n == o.nameLen &&
-			    memcmp(options[k].p, o.name, o.nameLen) == 0 && Takes(o, t, choices[k]))
-				texts |= 1u << t;
-	return texts;
-}
-
-// Notes the constraint, as broken in each text whose defaults take all its
-// choices. o: an option whose default differs that it names, which a text
-// must take for it to break there; null for a constraint of one text.
-void ConstraintFaults(const Constraint &c, const Option *o)
-{
-	Span options[kConstraintOptions], choices[kConstraintOptions];
-	int count = Words({g_said + c.at, c.n}, options, choices);
-	unsigned texts = o ? TakenIn(*o, options, choices, count) : c.texts;
-	for (int t = kOld; count >= 2 && t < kTexts; t++)
-		if (texts & (1u << t))
-			ConstraintFault(options, choices, count, c, t);
-}
-
-// Whether either text's default of option o takes the choice that
-// constraint c names for it, after offset at of the kept text: most
-// constraints of an option whose default changed name other choices.
-bool EitherTakes(const Option &o, const Constraint &c, std::size_t at)
-{
-	std::size_t end = c.at + c.n;
-	while (at < end && (g_said[at] == ' ' || g_said[at] == '\t'))
-		at++;
-	std::size_t j = at;
-	while (j < end && g_said[j] != ' ' && g_said[j] != '\t' && g_said[j] != '"')
-		j++;
-	Span choice = j > at && g_said[at] != '*' ? Span{g_said + at, j - at} : Span{"", 0};
-	return Takes(o, kOld, choice) || Takes(o, kNew, choice);
-}
-
-// The constraints of both texts that name option o, whose default differs
-// between them: found in the kept text at once, since PPDs hold thousands.
-void ConstraintsNaming(const Option &o)
-{
-	char word[kNameSize + 1];
-	int n = snprintf(word, sizeof word, "*%s", o.name);
-	std::size_t len = static_cast<std::size_t>(n), i = 0;
-	const char *end = g_said + g_saidLen;
-	for (const char *at = g_said;
-	     (at = FindText(at, static_cast<std::size_t>(end - at), word, len)); at++) {
-		std::size_t off = static_cast<std::size_t>(at - g_said);
-		while (g_constraints[i].at + g_constraints[i].n <= off)
-			i++;
-		const Constraint &c = g_constraints[i];
-		bool whole = off + len == c.at + c.n || at[len] == ' ' || at[len] == '\t' ||
-		             at[len] == '"';
-		if (whole && c.texts == (kInOld | kInNew) && EitherTakes(o, c, off + len))
-			ConstraintFaults(c, &o);
-	}
-}
-
-// The constraints that break in one text and not the other: those of one
-// text alone, and those that name an option whose default differs.
-void ConstraintFaults()
-{
-	FindDiffering();
-	for (std::size_t i = 0; i < g_ownConstraintCount; i++)
-		ConstraintFaults(g_constraints[g_ownConstraints[i]], nullptr);
-	for (std::size_t i = 0; i < g_differingCount; i++)
-		ConstraintsNaming(*g_differing[i]);
-}
-
 bool SameLanguages()
 {
 	const Languages &a = g_languages[kOld], &b = g_languages[kNew];
@@ -791,7 +629,6 @@ void WholeTextFaults()
 	for (std::size_t i = 0; i < g_touchedCount; i++)
 		TouchedFaults(g_touched[i]);
 	EncodingFaults();
-	ConstraintFaults();
 	RequiredFaults();
 }
 

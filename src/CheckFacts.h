@@ -67,6 +67,19 @@ struct Option;
 Option *FindOption(Span name);
 bool OptionNamed(const Option *o, Span name);
 const char *OptionName(const Option *o);
+// The option named, or null when no line names it.
+const Option *LookupOption(Span name);
+// The default of an option in text t, or null when that text does not
+// open it or says no default.
+const char *OptionDefault(const Option *o, int t);
+// The options whose defaults differ between the texts, at most most of
+// them in list: how many.
+std::size_t DifferingOptions(const Option **list, std::size_t most);
+// Notes that a table is full: the verdict can not be trusted.
+void NoteOverflow();
+// A default value as the printing system takes it: without the quotes
+// around it, and up to a slash.
+Span DefaultValue(Span value);
 // Notes that texts open the option at line, in group (a number that each
 // group opening changes).
 void NoteOpen(Option *o, unsigned texts, long line, unsigned group);
@@ -90,9 +103,6 @@ bool HasLanguages(int t);
 // Notes a translation line ("*LANGUAGE.OPTION CHOICE" or
 // "*LANGUAGE.Translation OPTION") of texts.
 void NoteTranslation(Span keyword, Span choice, unsigned texts);
-// Notes a constraint ("*UIConstraints: *A a *B b", or a quoted list of
-// such pairs) of texts.
-void NoteConstraint(Span value, unsigned texts, long line);
 // Notes the languages of a "*cupsLanguages:" value of texts.
 void NoteLanguages(Span value, unsigned texts);
 // Notes a keyword line of texts, for the keywords every PPD holds.
