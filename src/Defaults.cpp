@@ -60,6 +60,8 @@ bool g_tooMany;
 std::size_t g_nextEdit;
 LineCutter g_cutter;
 bool g_quoted;
+// The text offset of the chunk at hand.
+std::int64_t g_base;
 // The text of an inserted line.
 char g_line[2 * kKeywordMax + 16];
 
@@ -197,6 +199,18 @@ void SeeKeywordLine(const TextLine &line, const PpdLine &pl)
 	t.hasChoice = t.hasChoice || SpanEquals(pl.option, t.choice);
 }
 
+// Whether a line whose keyword starts with c may say what the edit needs:
+// a default, an *OpenUI, or a choice of a target.
+bool MaySay(char c)
+{
+	if (c == 'D' || c == 'O' || c == 'J')
+		return true;
+	for (int i = 0; i < g_targetCount; i++)
+		if (g_targets[i].keyword[0] == c)
+			return true;
+	return false;
+}
+
 void SeeLine(const TextLine &line)
 {
 	if (g_quoted) {
@@ -319,15 +333,45 @@ void DefaultsStart(const DefaultAsked *asked, int count)
 	}
 	g_editCount = g_nextEdit = 0;
 	g_tooMany = g_quoted = false;
+	g_base = 0;
 	CutterReset(&g_cutter);
 }
 
+namespace {
+
+// A line that the skim found: most say nothing the edit needs, and are
+// passed over but for the quoted value they may open.
+void SkimmedLine(const char *p, const LineSkim &s, std::size_t avail)
+{
+	const char *ending = p[s.len] == '\r' ? "\r\n" : "\n";
+	TextLine line = {p,      s.len, s.len, 0, g_base + static_cast<std::int64_t>(s.start),
+	                 ending, avail};
+	bool keyword = s.len >= 2 && p[0] == '*' && p[1] != '%' && p[1] != ' ' && p[1] != '\t';
+	if (g_quoted ? s.oddQuotes : keyword && MaySay(p[1]))
+		SeeLine(line);
+	else if (!g_quoted && keyword && s.oddAfterColon)
+		g_quoted = true;
+}
+
+} // namespace
+
 void DefaultsScan(const char *p, std::size_t n)
 {
+	std::size_t skimmed = 0;
+	if (CutterClear(&g_cutter)) {
+		Skimmer k;
+		LineSkim s;
+		SkimStart(&k, p, n);
+		while (NextSkimmed(&k, &s))
+			SkimmedLine(p + s.start, s, n - s.start);
+		skimmed = SkimmedTo(&k);
+	}
 	TextLine line;
-	CutterFeed(&g_cutter, p, n);
+	CutterPass(&g_cutter, skimmed);
+	CutterFeed(&g_cutter, p + skimmed, n - skimmed);
 	while (NextLine(&g_cutter, &line))
 		SeeLine(line);
+	g_base += static_cast<std::int64_t>(n);
 }
 
 DefaultsOutcome DefaultsEnd(char *note, std::size_t size)

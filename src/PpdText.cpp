@@ -179,6 +179,15 @@ bool NextLine(LineCutter *c, TextLine *line)
 	return true;
 }
 
+void CutterPass(LineCutter *c, std::size_t n)
+{
+	c->base += static_cast<std::int64_t>(c->n);
+	c->p = nullptr;
+	c->n = n;
+	c->at = n;
+	c->bareCr = n;
+}
+
 bool LastLine(LineCutter *c, TextLine *line)
 {
 	if (c->carriedLen == 0)

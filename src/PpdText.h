@@ -61,6 +61,9 @@ void CutterFeed(LineCutter *c, const char *p, std::size_t n);
 // Takes the next whole line of the chunk: false when the chunk has no more
 // (a line that it starts is held for the next chunk).
 bool NextLine(LineCutter *c, TextLine *line);
+// Passes over n bytes of whole lines that were read without the cutter,
+// so that the offsets of the lines after them stay right.
+void CutterPass(LineCutter *c, std::size_t n);
 // Takes the held line at the end of the text, if there is one.
 bool LastLine(LineCutter *c, TextLine *line);
 // Whether the cutter holds nothing: no part of a line, no CR pending.
