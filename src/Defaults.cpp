@@ -39,7 +39,7 @@ struct Target {
 	int defaults;         // its "*DefaultKEYWORD:" lines
 	std::int64_t openEnd; // where the line after the first *OpenUI starts
 	char openEnding[3];
-	char names[kNamesMax + 1]; // its choices, for a message
+	char names[kNamesMax + 5]; // its choices, for a message, " ..." when cut
 	std::size_t namesLen;
 	bool namesCut;
 };
@@ -130,6 +130,7 @@ void NoteName(Target *t, Span name)
 		return;
 	if (t->namesLen + 1 + name.n > kNamesMax) {
 		t->namesCut = true;
+		memcpy(t->names + t->namesLen, " ...", 5);
 		return;
 	}
 	if (t->namesLen > 0)
@@ -230,8 +231,8 @@ int Settable(const Target &t)
 {
 	if (t.hasChoice)
 		return 1;
-	printf("%s is not a choice of %s (%s%s)\n", t.choice, t.keyword,
-	       t.namesLen ? t.names : "it has none", t.namesCut ? " ..." : "");
+	printf("%s is not a choice of %s (%s)\n", t.choice, t.keyword,
+	       t.namesLen ? t.names : "it has none");
 	return 0;
 }
 
@@ -393,7 +394,7 @@ DefaultsOutcome DefaultsEnd(char *note, std::size_t size)
 	if (!InsertMissing())
 		return kDefaultsFailed;
 	if (g_tooMany) {
-		printf("has more than %zu default lines to set\n", kEditsMax);
+		printf("the file has more than %zu default lines to set\n", kEditsMax);
 		return kDefaultsFailed;
 	}
 	SortEdits();
