@@ -885,6 +885,15 @@ void DiscardOutput()
 	DiscardOutputFile();
 }
 
+int DropOutput()
+{
+	EndStream();
+	if (g_replacesInput)
+		return DropOutputFile();
+	DiscardOutputFile();
+	return 1;
+}
+
 bool InputChanged()
 {
 	return g_changed;

@@ -104,6 +104,10 @@ void OpenOutputLater(FILE **stream, const char *path);
 // Undoes the output after a failure, so that no partial copy survives, and
 // closes its stream; safe to call again.
 void DiscardOutput();
+// Undoes what was written of the output before the marker turned up. 0
+// when the new file of an edit in place stays (said), as when an edit that
+// changes nothing drops it.
+[[nodiscard]] int DropOutput();
 // Whether the edit has written anything that differs from its input.
 bool InputChanged();
 // From now on, an edit in place that changes its file writes the unified

@@ -435,7 +435,7 @@ int AddInOneReading(int argc, char *argv[])
 {
 	int got = ReadCopying(argc, argv);
 	LetHeldOut();
-	if (got > 0)
+	if (got > 0 && DropOutput())
 		SayMarked();
 	if (got != 0 || !InputUnchanged() || SayAside())
 		return Abandon();

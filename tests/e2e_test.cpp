@@ -931,6 +931,15 @@ const Case kCases[] = {
 		          "p.txt", "A4", "--", "a.ppd"};
 		return Needing(c, "strace");
 	}(),
+	// A file made before the marker turned up, that cannot be removed.
+	[] {
+		Case c = InPlace("InPlaceLateMarkerDropFailureSaid", {{"a.ppd", kBigMarked}, {"p.txt", kAdd}}, "", {}, kAny, {{"out.txt", kAny}}, 1,
+		                 "grep -q '^failed: a.ppd: a.ppd was left as it was, but the hidden file .a.ppd.ppdedit-.* beside it can not be removed.$' out.txt"
+		                 " && rm .a.ppd.ppdedit-*");
+		c.args = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e", "inject=unlinkat:error=EIO:when=1",
+		          PPDEDIT_INPLACE_BIN, "p.txt", "a", "b", "--", "a.ppd"};
+		return Needing(c, "strace");
+	}(),
 	InPlace("InPlaceDryRunBackupRefused", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "mkdir a.ppd.orig", {"-n", "-b", "/R", "p.txt", "A4", "--", "a.ppd"},
 	        "failed: a.ppd: a.ppd can not be backed up with the suffix .orig.\n", {}, 1),
 	InPlace("InPlaceDiffNameEscaped", {{"n\n.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"-n", "--diff", "/R", "p.txt", "A4", "--", "n\n.ppd"},
