@@ -12,6 +12,12 @@
 // passed over so far is the input's own text, which the new file then
 // starts with, copied in the kernel. An edit that changes nothing makes no
 // file at all.
+//
+// Add mode's marker check may copy the input as it searches it: the block
+// then keeps what it owes the output until the output is open and, past the
+// anchor, until the template is in (kMustWrite hands that back to the
+// engine), so that an input that fits in the block is checked whole before
+// anything is written.
 #include "FileIO.h"
 
 #include "Diff.h"
