@@ -12,6 +12,12 @@
 // passed over so far is the input's own text, which the new file then
 // starts with, copied in the kernel. An edit that changes nothing makes no
 // file at all.
+//
+// Add mode's marker check may copy the input as it searches it: the block
+// then keeps what it owes the output until the output is open and, past the
+// anchor, until the template is in (kMustWrite hands that back to the
+// engine), so that an input that fits in the block is checked whole before
+// anything is written.
 #include "FileIO.h"
 
 #include "Check.h"
@@ -60,6 +66,7 @@ struct Reader {
 	bool eof;
 	bool gz;         // the file is gzip-compressed; the block holds its text
 	bool positional; // a plain file read at its text offsets
+	bool failed;     // a read failed (said)
 	off_t base;
 	unsigned long fills;
 	std::size_t pos;
@@ -90,9 +97,12 @@ std::size_t g_keptNext;
 struct stat g_inStat;
 struct stat g_paraStat;
 // Where the first input piece equal to the anchor ends, found by the marker
-// check, whether there is one, and its line ending.
+// check, whether there is one, and its line ending. When the check copies
+// the input as it goes, the template waits to go in there: the block keeps
+// the bytes after the anchor until it is written.
 off_t g_anchorEnd;
 bool g_anchorFound;
+bool g_insertWaits;
 char g_anchorEnding[kLineMax];
 std::size_t g_anchorEndingLen;
 // Lines match when the input line begins with the parameter-file line.
@@ -102,12 +112,17 @@ bool g_byPrefix;
 int g_diffFd = -1;
 const char *g_diffLabel;
 
-// What becomes of the output: none yet; pending, for an edit in place that
-// has not changed anything yet (nothing is made); or written to g_outFd,
-// whose offset is g_outAt.
-enum OutputState { kNoOutput, kPending, kWriting };
+// What becomes of the output: none yet; later, opened only when its first
+// byte must be written (g_outPath); pending, for an edit in place that has
+// not changed anything yet (nothing is made); or written to g_outFd, whose
+// offset is g_outAt.
+enum OutputState { kNoOutput, kLater, kPending, kWriting };
 OutputState g_outState;
 FILE **g_outStream;
+const char *g_outPath;
+// The output could not be opened early: the input is read again from its
+// start once the check is done.
+bool g_readAgain;
 int g_outFd = -1;
 off_t g_outAt;
 // Whether the output is written compressed, as the input is.
@@ -138,6 +153,7 @@ void StartReader(Reader *r, int fd, const char *path)
 	r->eof = false;
 	r->gz = false;
 	r->positional = false;
+	r->failed = false;
 	r->base = 0;
 	r->fills = 1;
 	r->pos = r->end = r->keep = 0;
@@ -326,21 +342,35 @@ int Compact(Reader *r)
 	return 1;
 }
 
+// Whether the block must not let go of the bytes it owes the output yet:
+// they cannot be written before the output is open, nor those after the
+// anchor before the template.
+bool MustWriteFirst(const Reader *r)
+{
+	return r->copy && (g_outState == kLater || g_insertWaits);
+}
+
 // Reads more of the file after the block's bytes, moving them to its start
-// first when the room after them could not hold a whole piece.
+// first when the room after them could not hold a whole piece. 1, 0 on an
+// error, or kMustWrite when they may not move yet.
 int Refill(Reader *r)
 {
+	if (kBlockSize - r->end < kPieceMax && MustWriteFirst(r))
+		return kMustWrite;
 	if (kBlockSize - r->end < kPieceMax && !Compact(r))
 		return 0;
 	r->fills++;
 	ssize_t n = ReadText(r, r->block + r->end, kBlockSize - r->end);
-	if (n < 0)
+	if (n < 0) {
+		r->failed = true;
 		return ReadError(r->path);
+	}
 	r->end += static_cast<std::size_t>(n);
 	r->eof = n == 0;
 	return 1;
 }
 
+// Takes the next piece: 1, 0 at the end, -1 on an error, or kMustWrite.
 int NextPiece(Reader *r, Piece *piece)
 {
 	for (;;) {
@@ -348,14 +378,15 @@ int NextPiece(Reader *r, Piece *piece)
 		std::size_t avail = r->end - r->pos;
 		const void *lf = memchr(start, '\n', std::min(avail, kPieceMax));
 		std::size_t len;
+		int got;
 		if (lf)
 			len = static_cast<std::size_t>(static_cast<const char *>(lf) - start) + 1;
 		else if (avail >= kPieceMax || (r->eof && avail > 0))
 			len = std::min(avail, kPieceMax);
 		else if (r->eof)
 			return 0;
-		else if (!Refill(r))
-			return -1;
+		else if ((got = Refill(r)) != 1)
+			return got == 0 ? -1 : got;
 		else
 			continue;
 		piece->text = start;
@@ -482,7 +513,7 @@ int CopyUpTo(Reader *r, off_t limit)
 	}
 	while (r->base + static_cast<off_t>(r->end) < limit && !r->eof) {
 		r->pos = r->end;
-		if (!Refill(r))
+		if (Refill(r) != 1)
 			return 0;
 	}
 	// The input ends before a place that an earlier pass found in it.
@@ -493,8 +524,8 @@ int CopyUpTo(Reader *r, off_t limit)
 }
 
 // Starts writing the output on fd, through *g_outStream for the run
-// context. On failure the output is discarded.
-int StartWriting(int fd)
+// context. On failure the output is discarded, and nothing said.
+bool BeginWriting(int fd)
 {
 	g_gzOutput = g_inReader.gz;
 	g_outFd = fd;
@@ -504,9 +535,14 @@ int StartWriting(int fd)
 	if (!*g_outStream)
 		close(fd);
 	if (*g_outStream && (!g_gzOutput || GzipStartOutput(fd)))
-		return 1;
+		return true;
 	DiscardOutput();
-	return OutputNotCreated();
+	return false;
+}
+
+int StartWriting(int fd)
+{
+	return BeginWriting(fd) || OutputNotCreated();
 }
 
 // Copies the input's first n bytes of text, all unchanged so far, to the
@@ -570,16 +606,20 @@ int DropPiece(const Piece &piece)
 	return 1;
 }
 
-// Whether a regular input, all read, is still the file that reading started
-// on: else what was read may lack what another program wrote meanwhile. An
-// edit in place checks its input later, just before the rename.
-int InputAsStarted()
+// Whether the input is still the file that reading started on: else what
+// was read may lack what another program wrote meanwhile.
+int SameInput()
 {
 	struct stat now;
-	if (g_replacesInput || !S_ISREG(g_inStat.st_mode))
-		return 1;
 	return (fstat(g_inReader.fd, &now) == 0 && SameVersion(now, g_inStat)) ||
 	       ReadError(g_inReader.path);
+}
+
+// Whether a regular input, all read, is still the file that reading started
+// on. An edit in place checks its input later, just before the rename.
+int InputAsStarted()
+{
+	return g_replacesInput || !S_ISREG(g_inStat.st_mode) || SameInput();
 }
 
 // Closes the output's stream, if it is open; false when the close fails.
@@ -646,7 +686,7 @@ int CheckVerdict()
 		if (r->eof)
 			break;
 		r->pos = r->end;
-		if (!Refill(r))
+		if (Refill(r) != 1)
 			return 0;
 	}
 	const char *fault = CheckEnd();
@@ -665,10 +705,21 @@ int PassRest()
 	r->copy = false;
 	while (r->gz && !r->eof) {
 		r->pos = r->end;
-		if (!Refill(r))
+		if (Refill(r) != 1)
 			return 0;
 	}
 	return 1;
+}
+
+// Notes where the anchor's piece, just taken, ends, and its line ending.
+void NoteAnchor(const Reader *r, const Piece &piece)
+{
+	g_anchorEnd = r->base + static_cast<off_t>(r->pos);
+	g_anchorFound = true;
+	g_insertWaits = r->copy;
+	std::size_t at = EndingStart(piece.text, piece.len);
+	g_anchorEndingLen = piece.len - at;
+	memcpy(g_anchorEnding, piece.text + at, g_anchorEndingLen);
 }
 
 } // namespace
@@ -692,6 +743,7 @@ int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath)
 {
 	g_outState = kNoOutput;
 	g_replacesInput = g_changed = g_prefixLost = g_checkBegun = false;
+	g_anchorFound = g_insertWaits = g_readAgain = false;
 	g_same = g_checked = 0;
 	g_keptNext = 0;
 	DiffReset();
@@ -730,19 +782,14 @@ int FindMarker(const char *marker, std::size_t markerTrimmed, const char *anchor
 	Reader *r = &g_inReader;
 	Needle m = {marker, markerTrimmed, 0, 0};
 	Needle a = {anchor, anchorTrimmed, 0, 0};
-	Needle *looking = anchor ? &a : nullptr;
-	g_anchorFound = false;
+	Needle *looking = anchor && !g_anchorFound ? &a : nullptr;
 	Piece piece;
 	for (;;) {
 		int got = NextCandidate(r, &m, looking, &piece);
 		if (got <= 0 || SameLine(piece, marker, markerTrimmed))
 			return got;
 		if (looking && SameLine(piece, anchor, anchorTrimmed)) {
-			g_anchorEnd = r->base + static_cast<off_t>(r->pos);
-			g_anchorFound = true;
-			std::size_t at = EndingStart(piece.text, piece.len);
-			g_anchorEndingLen = piece.len - at;
-			memcpy(g_anchorEnding, piece.text + at, g_anchorEndingLen);
+			NoteAnchor(r, piece);
 			looking = nullptr;
 		}
 	}
@@ -763,21 +810,51 @@ void MatchByPrefix(bool on)
 	g_byPrefix = on;
 }
 
+bool InsertionWaits()
+{
+	return g_insertWaits;
+}
+
 int CopyThroughAnchor()
 {
-	return CopyUpTo(&g_inReader, g_anchorEnd);
+	Reader *r = &g_inReader;
+	if (!g_insertWaits)
+		return CopyUpTo(r, g_anchorEnd);
+	// The block still holds the anchor's end, and owes the bytes up to it.
+	g_insertWaits = false;
+	return FlushRun(r, static_cast<std::size_t>(g_anchorEnd - r->base));
+}
+
+bool InputIsFile()
+{
+	return S_ISREG(g_inStat.st_mode);
+}
+
+bool InputFailed()
+{
+	return g_inReader.failed;
+}
+
+int InputUnchanged()
+{
+	return SameInput();
 }
 
 int RewindInput()
 {
 	Reader *r = &g_inReader;
-	struct stat now;
-	if (fstat(r->fd, &now) != 0 || !SameVersion(now, g_inStat) ||
-	    lseek(r->fd, 0, SEEK_SET) != 0)
+	if (!SameInput())
+		return 0;
+	if (lseek(r->fd, 0, SEEK_SET) != 0)
 		return ReadError(r->path);
 	g_checkBegun = false;
 	g_checked = 0;
 	return StartInput(r, r->fd, r->path);
+}
+
+bool ReadAgain()
+{
+	return g_readAgain;
 }
 
 void CopyInput()
@@ -791,7 +868,7 @@ int NextInputChunk(Piece *chunk)
 	while (r->pos == r->end) {
 		if (r->eof)
 			return 0;
-		if (!Refill(r))
+		if (Refill(r) != 1)
 			return -1;
 	}
 	*chunk = {r->block + r->pos, r->end - r->pos};
@@ -808,7 +885,7 @@ int ReplaceInput(std::size_t len, const char *p, std::size_t n)
 {
 	Reader *r = &g_inReader;
 	while (r->end - r->pos < len && !r->eof)
-		if (!Refill(r))
+		if (Refill(r) != 1)
 			return 0;
 	// The input ends before a place that the first reading found in it.
 	if (r->end - r->pos < len)
@@ -818,11 +895,37 @@ int ReplaceInput(std::size_t len, const char *p, std::size_t n)
 	return ReplacePiece(piece, p, n);
 }
 
+void StopCopying()
+{
+	g_inReader.copy = false;
+	g_insertWaits = false;
+}
+
 int OpenOutput(FILE **stream, const char *path)
 {
 	g_outStream = stream;
 	int fd = OpenOutputFile(path, g_inStat, g_paraStat);
 	return fd >= 0 && StartWriting(fd);
+}
+
+void OpenOutputLater(FILE **stream, const char *path)
+{
+	g_outStream = stream;
+	g_outPath = path;
+	g_outState = kLater;
+}
+
+int OpenOutputEarly()
+{
+	if (g_outState != kLater)
+		return 1;
+	int fd = OpenRenamedOutputFile(g_outPath, g_inStat, g_paraStat);
+	if (fd >= 0 && BeginWriting(fd))
+		return 1;
+	g_outState = kNoOutput;
+	g_readAgain = true;
+	StopCopying();
+	return 0;
 }
 
 int ReplaceInputWhenChanged(FILE **stream, const char *path, bool dryRun, bool sync)
@@ -841,8 +944,9 @@ int WriteOut(const char *p, std::size_t n)
 {
 	if (n == 0)
 		return 1;
+	// What the block owed is written: the output stands at keep.
 	const Reader *r = &g_inReader;
-	off_t at = r->base + static_cast<off_t>(r->pos);
+	off_t at = r->base + static_cast<off_t>(r->keep);
 	CheckChange(at, nullptr, 0, p, n);
 	return NoteChange() && RecordChange(at, 0, p, n) && (g_outState != kWriting || Emit(p, n));
 }
@@ -886,6 +990,15 @@ void DiscardOutput()
 {
 	EndStream();
 	DiscardOutputFile();
+}
+
+int DropOutput()
+{
+	EndStream();
+	if (g_replacesInput)
+		return DropOutputFile();
+	DiscardOutputFile();
+	return 1;
 }
 
 bool InputChanged()

@@ -17,6 +17,11 @@ struct Piece {
 	std::size_t len;
 };
 
+// What a search of an input that is being copied gives when the block owes
+// the output bytes that cannot be written yet (OpenOutputEarly,
+// InsertionWaits): they must be, before it reads on.
+constexpr int kMustWrite = -2;
+
 // Starts reading the open input and parameter file from their start; an
 // input that starts with the gzip magic is read decompressed. Without a
 // parameter file, the pieces kept from one are taken again. The names are
@@ -36,17 +41,29 @@ void KeepParaPieces(const char *text, const std::size_t *ends, std::size_t count
 [[nodiscard]] int FindInputPiece(const char *line, std::size_t lineTrimmed, Piece *piece);
 // Reads the whole input for a piece equal to the marker, and meanwhile for
 // the first piece equal to the anchor, when one is given. 1 when the marker
-// is found, 0 at the end, -1 on an error.
+// is found, 0 at the end, -1 on an error. While the input is copied, also
+// kMustWrite; calling it again goes on from there.
 [[nodiscard]] int FindMarker(const char *marker, std::size_t markerTrimmed, const char *anchor,
                              std::size_t anchorTrimmed);
 // Whether FindMarker met the anchor, and that piece's line ending.
 bool AnchorFound();
 Piece AnchorEnding();
+// Whether FindMarker met the anchor while the input was copied, and what
+// goes in after it has yet to be written (CopyThroughAnchor, then WriteOut).
+bool InsertionWaits();
 // From now on, an input piece matches a parameter-file line when its trimmed
 // form begins with the line's, instead of equalling it.
 void MatchByPrefix(bool on);
-// Writes the input, from its start, up to the end of the anchor's piece.
+// Writes the input, from where the output stands, up to the end of the
+// anchor's piece.
 [[nodiscard]] int CopyThroughAnchor();
+// Whether the input is a regular file, which can be read again.
+bool InputIsFile();
+// Whether reading the input failed (said).
+bool InputFailed();
+// Whether the input, read to its end, is still the file that reading
+// started on: its inode, size and times. 0, said, when not.
+[[nodiscard]] int InputUnchanged();
 // Starts the input again from its first byte; 0 when it cannot be, or when
 // the file has changed since it was first read.
 [[nodiscard]] int RewindInput();
@@ -59,12 +76,28 @@ void MatchByPrefix(bool on);
 // Writes n bytes in place of the input's next len bytes (none: an
 // insertion).
 [[nodiscard]] int ReplaceInput(std::size_t len, const char *p, std::size_t n);
+// Whether the output could not be opened early (OpenOutputEarly): the input
+// must be read again, from its start, once the marker check is done.
+bool ReadAgain();
 // From now on, input bytes consumed are owed to the output.
 void CopyInput();
+// From now on, they are not: after a failure to write, or when the output
+// cannot be opened before the marker check is done, the rest of the input is
+// only searched.
+void StopCopying();
 
 // Opens the output named path, and sets *stream to it until the output is
 // finished or discarded. 0 on failure.
 [[nodiscard]] int OpenOutput(FILE **stream, const char *path);
+// The output named path is opened once its first byte must be written: by
+// OpenOutputEarly while the marker check is not done yet (the search gives
+// kMustWrite), else by OpenOutput after the check.
+void OpenOutputLater(FILE **stream, const char *path);
+// Opens that output before the marker check is done, but only where it is
+// written into a new file renamed into place, and without a word. 1 when it
+// is open (or there is none to open); 0 when it cannot be: the input is then
+// only searched (StopCopying), and read again after the check (ReadAgain).
+[[nodiscard]] int OpenOutputEarly();
 // Instead of an output, the edit replaces its input, named path, but only
 // once it writes a byte that differs: until then nothing is made. In a dry
 // run nothing is ever made; with sync the new file reaches the disk before
@@ -81,6 +114,10 @@ void CopyInput();
 // Undoes the output after a failure, so that no partial copy survives, and
 // closes its stream; safe to call again.
 void DiscardOutput();
+// Undoes what was written of the output before the marker turned up. 0
+// when the new file of an edit in place stays (said), as when an edit that
+// changes nothing drops it.
+[[nodiscard]] int DropOutput();
 // Whether the edit has written anything that differs from its input.
 bool InputChanged();
 // From now on, an edit in place that changes its file is checked before

@@ -440,17 +440,23 @@ int NotCreated()
 	return -1;
 }
 
-// Refuses an output that is a file being read, under whatever name it was
-// opened (a link, /dev/fd/N, /proc/self/fd/N), or the file, FIFO, pipe or
-// socket that standard output writes to: writing it would destroy what is
-// being read, or mix the report into the output. A terminal or /dev/null
-// as both is fine.
-int CheckDistinct(const struct stat &in, const struct stat &para)
+// Whether the output is none of the files being read, under whatever name
+// it was opened (a link, /dev/fd/N, /proc/self/fd/N), nor the file, FIFO,
+// pipe or socket that standard output writes to: writing it would destroy
+// what is being read, or mix the report into the output. A terminal or
+// /dev/null as both is fine.
+bool Distinct(const struct stat &in, const struct stat &para)
 {
 	struct stat out;
 	bool stdoutFile = S_ISREG(g_st.st_mode) || S_ISFIFO(g_st.st_mode) || S_ISSOCK(g_st.st_mode);
 	bool toStdout = stdoutFile && fstat(1, &out) == 0 && SameFile(out, g_st);
-	if (!SameFile(g_st, in) && !SameFile(g_st, para) && !toStdout)
+	return !SameFile(g_st, in) && !SameFile(g_st, para) && !toStdout;
+}
+
+// Refuses an output that Distinct refuses.
+int CheckDistinct(const struct stat &in, const struct stat &para)
+{
+	if (Distinct(in, para))
 		return 1;
 	printf("[ERROR] %s can not be both read and written.\n", g_name);
 	return 0;
@@ -510,6 +516,23 @@ int StartExisting(int fd, Found found)
 	return Stage(fd);
 }
 
+// Opens the regular file with one link that Locate found (seen) and makes
+// its replacement, as StartExisting does, but only when that file is no
+// file being read. -1, nothing said, when it cannot be.
+int ReplaceQuietly(const struct stat &seen, const struct stat &in, const struct stat &para)
+{
+	int fd = OpenFound(kEntry, seen, O_WRONLY | O_NOCTTY);
+	if (fd < 0)
+		return -1;
+	if (g_st.st_nlink != 1 || !Distinct(in, para)) {
+		close(fd);
+		return -1;
+	}
+	g_oldFd = fd;
+	g_kind = kReplace;
+	return Keep(MakeTemp(0600));
+}
+
 } // namespace
 
 void PrepareProcess()
@@ -553,6 +576,22 @@ int OpenOutputFile(const char *path, const struct stat &in, const struct stat &p
 		return StartExisting(fd, found);
 	}
 	return NotCreated();
+}
+
+int OpenRenamedOutputFile(const char *path, const struct stat &in, const struct stat &para)
+{
+	Reset();
+	g_name = path;
+	struct stat seen;
+	Found found = Locate(path, &seen);
+	int fd = -1;
+	if (found == kAbsent && (fd = MakeTemp(0666)) >= 0)
+		g_kind = kNew;
+	else if (found == kEntry && S_ISREG(seen.st_mode) && seen.st_nlink == 1)
+		fd = ReplaceQuietly(seen, in, para);
+	if (fd < 0)
+		Reset();
+	return fd;
 }
 
 void BackupAs(const char *suffix)

@@ -24,6 +24,12 @@ bool SameVersion(const struct stat &a, const struct stat &b);
 // end; a FIFO or a device directly. Returns the descriptor to write to, or
 // -1 with the message printed.
 [[nodiscard]] int OpenOutputFile(const char *path, const struct stat &in, const struct stat &para);
+// The same, but only for an output written into a temporary file renamed
+// into place (a new output, a regular file with one link), and without a
+// word: -1, with nothing left, when it is not one or cannot be opened, so
+// that OpenOutputFile can be tried later and say why.
+[[nodiscard]] int OpenRenamedOutputFile(const char *path, const struct stat &in,
+                                        const struct stat &para);
 
 // From now on, a file edited in place that is replaced is kept as its name
 // followed by suffix, beside it (null: no backups).

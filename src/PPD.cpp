@@ -3,7 +3,9 @@
 //
 // Add mode refuses an input that already holds the parameter file's marker
 // line, then copies the input and inserts the template lines after the first
-// line equal to the anchor line. Line Replace Mode ("/R") writes the input
+// line equal to the anchor line. A regular input is read once for both: it
+// is copied behind the search for the marker, and what was written is
+// dropped if the marker turns up. Line Replace Mode ("/R") writes the input
 // with each key line of the parameter file, in turn, replaced by the line
 // that follows it there. Placeholders !0!, !1!... in the written lines are
 // filled with the command-line parameters.
@@ -18,6 +20,7 @@
 #include "FileIO.h"
 #include "Output.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <sys/stat.h>
@@ -37,10 +40,27 @@ constexpr int kReplaceFirstParameter = 5;
 // What reading a parameter-file line gave.
 enum { kParaNul = -2, kParaError = -1, kParaEnd = 0, kParaLine = 1 };
 
-// The anchor line, read with the marker line so that one pass over the
-// input finds both; reported by Add when it is missing or not text.
+// The marker line, and the anchor line read with it so that one pass over
+// the input finds both; the anchor is reported by Add when it is missing or
+// not text. Whether Add makes the marker check itself, as it copies the
+// input in one reading.
+char g_marker[kLineMax];
 char g_anchor[kLineMax];
 int g_anchorRead;
+bool g_oneReading;
+
+// What is said while the input is read once, before the marker check is
+// done: held back until the check tells whether it is said at all. Room
+// for a message or two that name files; the stream that holds them, made
+// once; where messages went before (null when none are held); and what a
+// failure to write said, set aside (g_asideLen bytes of g_heldText) while
+// the rest of the input is searched.
+constexpr std::size_t kHeldMax = 4 * kPathMax + 256;
+char g_heldText[kHeldMax];
+FILE *g_held;
+FILE *g_saying;
+std::size_t g_asideLen;
+bool g_aside;
 
 // An edit in place: its output replaces its input, and only when changed.
 bool g_inPlace;
@@ -153,6 +173,56 @@ int WriteInstead(const Piece &piece, char *line, int count, char *const paramete
 {
 	return Fill(line, count, parameters) && TakeEnding(line, piece) &&
 	       ReplacePiece(piece, line, strlen(line));
+}
+
+// From now on, messages are held back. False when they cannot be.
+bool HoldMessages()
+{
+	if (!g_held)
+		g_held = fmemopen(g_heldText, sizeof g_heldText, "w");
+	if (!g_held)
+		return false;
+	rewind(g_held);
+	g_saying = stdout;
+	stdout = g_held;
+	g_aside = false;
+	return true;
+}
+
+// Lets messages out again; returns how many bytes were held.
+std::size_t EndHold()
+{
+	if (!g_saying)
+		return 0;
+	fflush(g_held);
+	long n = ftell(g_held);
+	stdout = g_saying;
+	g_saying = nullptr;
+	return n > 0 ? std::min(static_cast<std::size_t>(n), sizeof g_heldText) : 0;
+}
+
+// After a failure to write: what it said waits, and what follows is said.
+void SetAside()
+{
+	if (!g_saying)
+		return;
+	g_asideLen = EndHold();
+	g_aside = true;
+}
+
+// Says what was held, unless it was set aside.
+void LetHeldOut()
+{
+	std::size_t n = EndHold();
+	fwrite(g_heldText, 1, n, stdout);
+}
+
+// Says what a failure to write set aside; false when there was none.
+bool SayAside()
+{
+	if (g_aside)
+		fwrite(g_heldText, 1, g_asideLen, stdout);
+	return g_aside;
 }
 
 // Ends a failed edit: the output undone, the run context closed.
@@ -270,6 +340,121 @@ int OpenReaders()
 	       StartReaders(g_infp, g_szPathName[kPathInput], g_parafp, g_szPathName[kPathPara]);
 }
 
+std::size_t Trimmed(const char *line)
+{
+	return TrimmedLength(line, strlen(line));
+}
+
+// Says that the input holds the marker line.
+void SayMarked()
+{
+	g_marked = true;
+	printf("[ERROR] %s is already change.\n", g_szPathName[kPathInput]);
+}
+
+// Reads the whole input for the marker line, and meanwhile for the anchor,
+// then starts it again. 0 when it is marked (said) or cannot be read again.
+int CheckMarker()
+{
+	const char *anchor = g_anchorRead == kParaLine ? g_anchor : nullptr;
+	int got = FindMarker(g_marker, Trimmed(g_marker), anchor, anchor ? Trimmed(anchor) : 0);
+	if (got > 0)
+		SayMarked();
+	return got == 0 && RewindInput();
+}
+
+// Writes the input up to the anchor, then the filled template lines.
+int InsertTemplate(int argc, char *argv[])
+{
+	return CopyThroughAnchor() &&
+	       WriteTemplate(argc - kAddFirstParameter, argv + kAddFirstParameter);
+}
+
+// Add mode once the marker check is done and the input back at its start.
+int AddAfterCheck(int argc, char *argv[])
+{
+	if (!OpenRunOutput())
+		return Abandon();
+	if (ParaLineResult(g_anchorRead, true) <= 0)
+		return Abandon();
+	g_matched = AnchorFound();
+	if (AnchorFound() && !InsertTemplate(argc, argv))
+		return Abandon();
+	return Finish();
+}
+
+// Readies the one reading: messages held back, the input owed to the
+// output, which is opened when its first byte must be written (an edit in
+// place makes its file at its first change, as ever). 0 when it cannot be:
+// the input is then checked first, and the output opened after.
+int StartOneReading()
+{
+	if (!HoldMessages())
+		return 0;
+	if (g_inPlace && !OpenRunOutput()) {
+		EndHold();
+		return 0;
+	}
+	if (!g_inPlace)
+		OpenOutputLater(&g_outfp, g_szPathName[kPathOutput]);
+	CopyInput();
+	return 1;
+}
+
+// Writes what the block owes the output before it reads on: opens the
+// output first, and puts the template in after the anchor once passed. 0
+// when a write fails (said). When the output cannot be opened before the
+// check is done, the input is only searched, and read again after it.
+int CatchUp(int argc, char *argv[])
+{
+	if (!OpenOutputEarly())
+		return 1;
+	return !InsertionWaits() || InsertTemplate(argc, argv);
+}
+
+// Reads the input once for the marker, as it is copied behind. After a
+// failure to write, what it said is set aside and the rest only searched.
+// 1 at the marker, 0 at the end, -1 when the input cannot be read (said).
+int ReadCopying(int argc, char *argv[])
+{
+	std::size_t markerTrimmed = Trimmed(g_marker);
+	std::size_t anchorTrimmed = Trimmed(g_anchor);
+	int got;
+	while ((got = FindMarker(g_marker, markerTrimmed, g_anchor, anchorTrimmed)) == kMustWrite ||
+	       (got < 0 && !InputFailed())) {
+		if (got != kMustWrite || !CatchUp(argc, argv)) {
+			SetAside();
+			StopCopying();
+		}
+	}
+	return got;
+}
+
+// Add mode in one reading. Bytes are written only when the block must let
+// go of them: an input that fits in the block is checked whole before the
+// output is opened, as after a check made first. A larger one has its
+// output written before the check is done: what was written is dropped when
+// the marker turns up, and what a failure said waits until the marker is
+// known to be absent and the input whole, so that the messages are those of
+// a check made first.
+int AddInOneReading(int argc, char *argv[])
+{
+	int got = ReadCopying(argc, argv);
+	LetHeldOut();
+	if (got > 0 && DropOutput())
+		SayMarked();
+	if (got != 0 || !InputUnchanged() || SayAside())
+		return Abandon();
+	if (ReadAgain())
+		return RewindInput() ? AddAfterCheck(argc, argv) : Abandon();
+	g_matched = AnchorFound();
+	if (!g_inPlace && !g_outfp && !OpenRunOutput())
+		return Abandon();
+	if (InsertionWaits() && !InsertTemplate(argc, argv))
+		return Abandon();
+	return Finish();
+}
+
 } // namespace
 
 // Prints the usage screen, naming the program by what follows the last
@@ -312,38 +497,31 @@ void Uninitialize()
 // Reads the marker line and refuses an input that holds it. The same pass
 // finds the first line equal to the anchor line, when the parameter file
 // has one, so that Add need not search again. On success the input is back
-// at its start and the parameter file stands after the anchor line.
+// at its start and the parameter file stands after the anchor line. A
+// regular input, with an anchor line, is left for Add to check as it copies
+// it: one reading instead of two.
 int CheckInputPPD()
 {
-	char marker[kLineMax];
-	if (!ReadRequiredParaLine(marker))
+	if (!ReadRequiredParaLine(g_marker))
 		return 0;
 	g_anchorRead = TakeParaLine(g_anchor);
 	if (g_anchorRead == kParaError)
 		return 0;
-	const char *anchor = g_anchorRead == kParaLine ? g_anchor : nullptr;
-	int got = FindMarker(marker, TrimmedLength(marker, strlen(marker)), anchor,
-	                     anchor ? TrimmedLength(anchor, strlen(anchor)) : 0);
-	g_marked = got > 0;
-	if (g_marked)
-		printf("[ERROR] %s is already change.\n", g_szPathName[kPathInput]);
-	return got == 0 && RewindInput();
+	g_oneReading = g_anchorRead == kParaLine && InputIsFile();
+	return g_oneReading || CheckMarker();
 }
 
 // Copies the input and inserts the filled template lines after the first
 // line equal to the anchor line. Once the template is in, no later line can
-// change: the rest is copied.
+// change: the rest is copied. When CheckInputPPD left the marker check to
+// it, it makes the check in the same reading.
 int Add(int argc, char *argv[])
 {
-	if (!OpenRunOutput())
+	if (g_oneReading && StartOneReading())
+		return AddInOneReading(argc, argv);
+	if (g_oneReading && !CheckMarker())
 		return Abandon();
-	if (ParaLineResult(g_anchorRead, true) <= 0)
-		return Abandon();
-	g_matched = AnchorFound();
-	if (AnchorFound() && (!CopyThroughAnchor() ||
-	                      !WriteTemplate(argc - kAddFirstParameter, argv + kAddFirstParameter)))
-		return Abandon();
-	return Finish();
+	return AddAfterCheck(argc, argv);
 }
 
 namespace {

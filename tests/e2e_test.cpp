@@ -282,6 +282,13 @@ const std::string kOld = "*% an older output\n";
 const std::string kBigReplaced = "*% B5\n" + kBig.substr(17);
 
 const std::string kBigFirst = "*% first\n" + kBig.substr(17) + "*% more input\n";
+// Larger than a block, its anchor in the first: the run writes its output
+// before it can have read the marker at its end, as its last line.
+const std::string kBigMarked = kHead + kBig + kTail + "*Marker";
+// The anchor after the first block, and much after it.
+const std::string kLargeHead = kFiller + kFiller + kFiller + kFiller + kFiller + kHead;
+// A marker that starts 4 bytes before the end of the first 512 KiB read.
+const std::string kMarkerAcrossBlock = kHead + kBig.substr(0, 524284 - kHead.size() - 1) + "\n*Marker\n" + kTail;
 
 // The temporary file that a run writes beside out.ppd.
 const std::string kTemp = ".out.ppd.ppdedit-*";
@@ -648,6 +655,38 @@ const Case kCases[] = {
 	 AddArgs(), kOk, {{"out.ppd", "*A\r\n\r\n\n*T\n*B\n"}}},
 	{"AddRunTwiceRefused", {{"in.ppd", kHead + "*T a b\n" + kTail}, {"p.txt", "*T a b\n*OpenGroup: General\n*T !0! !1!\n"}},
 	 "", AddArgs({"a", "b"}), "[ERROR] in.ppd is already change.\n", {}},
+	// A regular input is read once: copied, the template in, as the marker
+	// is looked for. A marker found late drops what was written, and says
+	// only what a check made first would say.
+	{"AddLargeAnchorInSecondBlock", {{"in.ppd", kLargeHead + kBig + kTail}, {"p.txt", kAdd}, {"out.ppd", kOld}}, "", AddArgs({"a", "b"}),
+	 kOk, {{"out.ppd", kLargeHead + "*T a b\n" + kBig + kTail}}},
+	{"AddLargeLinkedOutputReadTwice", {{"in.ppd", kLargeHead + kBig + kTail}, {"p.txt", kAdd}, {"out.ppd", kOld}}, "ln out.ppd l.ppd",
+	 AddArgs({"a", "b"}), kOk, {{"out.ppd", kLargeHead + "*T a b\n" + kBig + kTail}, {"l.ppd", kLargeHead + "*T a b\n" + kBig + kTail}}},
+	Gz("GzLargeAdd", {{"in.gz", Gzip(kLargeHead + kBig + kTail)}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt", "a", "b"},
+	   kGzOk, {{"out.gz", Gzip(kLargeHead + "*T a b\n" + kBig + kTail)}}),
+	{"AddLateMarkerKeepsOutput", {{"in.ppd", kBigMarked}, {"p.txt", kAdd}, {"out.ppd", kOld}}, "", AddArgs(),
+	 "[ERROR] in.ppd is already change.\n", {}},
+	{"AddMarkerInFirstBlockOfMany", {{"in.ppd", kHead + "*Marker\n" + kBig}, {"p.txt", kAdd}}, "", AddArgs(),
+	 "[ERROR] in.ppd is already change.\n", {}},
+	{"AddMarkerAcrossBlocks", {{"in.ppd", kMarkerAcrossBlock}, {"p.txt", kAdd}}, "", AddArgs(), "[ERROR] in.ppd is already change.\n", {}},
+	Gz("GzLateMarker", {{"in.gz", Gzip(kBigMarked)}, {"p.txt", kAdd}}, {"ppdedit", "in.gz", "out.gz", "p.txt"},
+	   "[ERROR] in.gz is already change.\n", {}),
+	{"AddLateMarkerOutputUnmakable", {{"in.ppd", kBigMarked}, {"p.txt", kAdd}}, "", {"ppdedit", "in.ppd", "no/out.ppd", "p.txt"},
+	 "[ERROR] in.ppd is already change.\n", {}},
+	{"AddLateMarkerAfterTooLongLine", {{"in.ppd", kBigMarked}, {"p.txt", kAdd}}, "", AddArgs({kLong}),
+	 "[ERROR] in.ppd is already change.\n", {}},
+	{"AddLateMarkerAfterWriteError", {{"in.ppd", kBigMarked}, {"p.txt", kAdd}}, "", AddArgs(),
+	 "[ERROR] in.ppd is already change.\n", {}, "", 0, 100000},
+	{"AddWriteErrorSaidAfterCheck", {{"in.ppd", kHead + kBig}, {"p.txt", kAdd}}, "", AddArgs(),
+	 "[ERROR] out.ppd can not write.\n", {}, "", 0, 100000},
+	// Killed while it writes its new file, held as it reads the template
+	// from a FIFO: the old output, or none.
+	{"AddKilledKeepsOldOutput", {{"in.ppd", kBig + kPpd}, {"out.ppd", kOld}}, "mkfifo p.txt", AddArgs(), "", {},
+	 "exec 3>p.txt && printf '*M\\n*OpenGroup: General\\n' >&3 && " + kAtTemplate + "kill -KILL $PID", SIGKILL,
+	 0, false, "rm .out.ppd.ppdedit-*"},
+	{"AddKilledLeavesNoOutput", {{"in.ppd", kBig + kPpd}}, "mkfifo p.txt", AddArgs(), "", {},
+	 "exec 3>p.txt && printf '*M\\n*OpenGroup: General\\n' >&3 && " + kAtTemplate + "kill -KILL $PID", SIGKILL,
+	 0, false, "rm .out.ppd.ppdedit-*"},
 
 	// Line Replace Mode.
 	{"ReplaceTwoDefaults", {{"in.ppd", kPpd}, {"p.txt", kReplace}}, "", ReplaceArgs({"A4", "600dpi"}),
@@ -780,6 +819,12 @@ const Case kCases[] = {
 	InPlace("InPlaceLargeChangedAtEnd", {{"a.ppd", kBig + "*Last\n"}, {"b.gz", Gzip(kBig + "*Last\n")}, {"p.txt", "*Last\n*New\n"}},
 	        "", {"/R", "p.txt", "--", "a.ppd", "b.gz"}, "changed: a.ppd\nchanged: b.gz\n",
 	        {{"a.ppd", kBig + "*New\n"}, {"b.gz", Gzip(kBig + "*New\n")}}),
+	InPlace("InPlaceLargeAdd", {{"a.ppd", kHead + kBig}, {"b.gz", Gzip(kHead + kBig)}, {"p.txt", kAdd}}, "",
+	        {"--no-check", "p.txt", "a", "b", "--", "a.ppd", "b.gz"}, "changed: a.ppd\nchanged: b.gz\n",
+	        {{"a.ppd", kHead + "*T a b\n" + kBig}, {"b.gz", Gzip(kHead + "*T a b\n" + kBig)}}),
+	InPlace("InPlaceLateMarker", {{"a.ppd", kBigMarked}, {"b.gz", Gzip(kBigMarked)}, {"p.txt", kAdd}}, Stamp("a.ppd b.gz"),
+	        {"p.txt", "a", "b", "--", "a.ppd", "b.gz"}, "unchanged: a.ppd (the marker is there)\nunchanged: b.gz (the marker is there)\n",
+	        {}, 0, SameStamp("a.ppd b.gz")),
 	InPlace("InPlaceLargeUnchanged", {{"a.ppd", kBig}, {"b.gz", Gzip(kBig)}, {"p.txt", "*Nowhere\n*X\n"}}, Stamp("a.ppd b.gz"),
 	        {"/R", "p.txt", "--", "a.ppd", "b.gz"},
 	        "unchanged: a.ppd (no anchor or key matched)\nunchanged: b.gz (no anchor or key matched)\n", {}, 0,
@@ -947,6 +992,15 @@ const Case kCases[] = {
 		c.args = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
 		          "inject=renameat:error=EIO:when=1", PPDEDIT_INPLACE_BIN, "-b", "/R",
 		          "p.txt", "A4", "--", "a.ppd"};
+		return Needing(c, "strace");
+	}(),
+	// A file made before the marker turned up, that cannot be removed.
+	[] {
+		Case c = InPlace("InPlaceLateMarkerDropFailureSaid", {{"a.ppd", kBigMarked}, {"p.txt", kAdd}}, "", {}, kAny, {{"out.txt", kAny}}, 1,
+		                 "grep -q '^failed: a.ppd: a.ppd was left as it was, but the hidden file .a.ppd.ppdedit-.* beside it can not be removed.$' out.txt"
+		                 " && rm .a.ppd.ppdedit-*");
+		c.args = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e", "inject=unlinkat:error=EIO:when=1",
+		          PPDEDIT_INPLACE_BIN, "p.txt", "a", "b", "--", "a.ppd"};
 		return Needing(c, "strace");
 	}(),
 	InPlace("InPlaceDryRunBackupRefused", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "mkdir a.ppd.orig", {"-n", "-b", "/R", "p.txt", "A4", "--", "a.ppd"},
