@@ -1,17 +1,13 @@
 // The files that a run writes: the output, found once in its folder and
 // checked against the files being read, then written into a temporary file
 // that replaces it whole, or staged and copied over it when it must keep its
-// inode; and, for an edit in place, the input itself. Also the process's
-// standard descriptors and signals, since a signal must undo what the run has
-// begun on those files.
+// inode; and, for an edit in place, the input itself. The process's signals,
+// which must undo what the run has begun on those files, have a door of
+// their own, Signals.h.
 #ifndef OUTPUT_H
 #define OUTPUT_H
 
 #include <sys/stat.h>
-
-// Opens standard descriptors that are closed and sets the signal actions;
-// the first call of a process does it, later ones nothing.
-void PrepareProcess();
 
 // Whether two statuses show the same file, unchanged: its inode, size and
 // modification time.
@@ -65,10 +61,6 @@ void SyncOutput(bool sync);
 // go of it. Safe to call again. The descriptor written to is closed by the
 // caller.
 void DiscardOutputFile();
-// Lets the ending signals in again once the run has reported an output that
-// was put in place: from the rename on, they wait, so that a signal cannot
-// end the run between a change and its report.
-void ReleaseSignals();
 // Report that the output could not be made or written; return 0.
 int OutputNotCreated();
 int OutputWriteError();

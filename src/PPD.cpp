@@ -16,6 +16,7 @@
 
 #include "FileIO.h"
 #include "Output.h"
+#include "Signals.h"
 
 #include <climits>
 #include <cstring>
