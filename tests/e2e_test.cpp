@@ -285,27 +285,58 @@ const std::string kBigFirst = "*% first\n" + kBig.substr(17) + "*% more input\n"
 
 // The temporary file that a run writes beside out.ppd.
 const std::string kTemp = ".out.ppd.ppdedit-*";
+
+// Waits, in a row's shell, until the condition cond holds, looking every
+// 10 ms; the row fails after a minute. Rows wait for events, never for a
+// time, so that they hold on a busy machine.
+std::string Await(const std::string &cond)
+{
+	return "t=$(($(date +%s) + 60)) && until " + cond + "; do [ $(date +%s) -lt $t ] || exit 1; sleep 0.01; done && ";
+}
+// The number of flock locks held on file (waiting: waited for), from
+// /proc/locks, where the file is known by its inode.
+std::string Locks(const std::string &file, bool waiting)
+{
+	return "$(grep -c -E \"^[0-9]+: " + std::string(waiting ? " *-> " : "") + "FLOCK .*:$(stat -c %i " + file +
+	       ") \" /proc/locks)";
+}
+// Waits until a process holds a lock on file, or until n wait for it.
+std::string Locked(const std::string &file)
+{
+	return Await("[ " + Locks(file, false) + " -ge 1 ]");
+}
+std::string Waiting(const std::string &file, int n = 1)
+{
+	return Await("[ " + Locks(file, true) + " -ge " + std::to_string(n) + " ]");
+}
+// Holds a lock on file, in the background, until the file "go" appears (or
+// two minutes have passed, should the row fail first).
+std::string HeldLock(const std::string &file)
+{
+	return "(flock " + file + " sh -c 't=$(($(date +%s) + 120)); until [ -e go ] || [ $(date +%s) -ge $t ]; do sleep 0.01; done' "
+	       "> /dev/null 2>&1 &) && " + Locked(file) + "true";
+}
+// Waits until the tool has exited.
+const std::string kExited = Await("[ \"$(cut -d' ' -f3 /proc/$PID/stat)\" = Z ]");
+
 // Holds the run in the middle of its output: its input is the FIFO f, which
 // the shell keeps open on descriptor 3 once it has fed it big.ppd, and
 // waits until the file that the run writes holds something.
 std::string Holding(const std::string &written)
 {
-	return "exec 3>f && cat big.ppd >&3 && for i in $(seq 1000); do [ -s " + written +
-	       " ] && break; sleep 0.01; done && [ -s " + written + " ] && ";
+	return "exec 3>f && cat big.ppd >&3 && " + Await("[ -s " + written + " ]");
 }
 // The same for an output written in place, which is staged in memory until
 // the run ends: the wait is for the stage.
-const std::string kHoldingStage =
-        "exec 3>f && cat big.ppd >&3 && for i in $(seq 1000); do ls -l /proc/$PID/fd | grep -q memfd: && "
-        "break; sleep 0.01; done && ls -l /proc/$PID/fd | grep -q memfd: && ";
+const std::string kHoldingStage = "exec 3>f && cat big.ppd >&3 && " + Await("ls -l /proc/$PID/fd | grep -q memfd:");
 
 // Starts a second run on out.ppd, a file with two links and so written in
 // place, while the first is held in the middle of its output, then gives
 // the first the rest of its input. The second must wait for the first to
 // finish, and its output must be what is left, whole.
 const std::string kSecondWriter =
-        kHoldingStage + "{ \"$PPDEDIT\" /R in.ppd out.ppd p.txt B5 > second.txt 3>&- & } && "
-        "sleep 0.3 && echo '*% more input' >&3 && exec 3>&- && wait";
+        kHoldingStage + "{ \"$PPDEDIT\" /R in.ppd out.ppd p.txt B5 > second.txt 3>&- & } && " + Waiting("out.ppd") +
+        "echo '*% more input' >&3 && exec 3>&- && wait";
 
 const std::string kA4 = kHead + "*DefaultPageSize: A4\n*DefaultResolution: !1!\n*CloseGroup: General\n";
 // ppdedit-inplace refuses a placeholder that no parameter fills: its rows
@@ -391,21 +422,7 @@ const std::string kOtherKept = "[ \"$(cat other/passwd)\" = secret ] && [ \"$(ls
 const Files kSwapped = {{"d", "<link>"}, {"d.real", "<dir>"}};
 
 // Waits until the run blocks reading a FIFO, with its temporary file made.
-const std::string kAtTemplate =
-        "for i in $(seq 1000); do ls .out.ppd.ppdedit-* > /dev/null 2>&1 && grep -q pipe_read /proc/$PID/wchan && "
-        "break; sleep 0.01; done && ";
-
-// Waits until a process holds a lock, or waits for one.
-std::string Locked(const std::string &what)
-{
-	return "for i in $(seq 1000); do grep -q -- \"" + what + "\" /proc/locks && break; sleep 0.01; done && ";
-}
-
-// Holds a lock on file, in the background, until the file "go" appears.
-std::string HeldLock(const std::string &file)
-{
-	return "(flock " + file + " sh -c 'while [ ! -e go ]; do sleep 0.01; done' > /dev/null 2>&1 &) && " + Locked("FLOCK") + "true";
-}
+const std::string kAtTemplate = Await("ls .out.ppd.ppdedit-* > /dev/null 2>&1 && grep -q pipe_read /proc/$PID/wchan");
 
 // What a file has beside its bytes: owner, group, mode with its set bits,
 // and every extended attribute (a security label too, as root).
@@ -545,15 +562,13 @@ const Case kCases[] = {
 	// A caller that holds a lock on the output (flock out.ppd ppdedit ...)
 	// must not make the run wait for ever: a replaced output takes no lock.
 	{"OutputLockedByCaller", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
-	 "(flock out.ppd sleep 3 > /dev/null 2>&1 &) && while flock -n out.ppd true; do sleep 0.01; done",
-	 ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}},
-	 "for i in $(seq 300); do [ \"$(cut -d' ' -f3 /proc/$PID/stat)\" = Z ] && exit 0; sleep 0.01; done; exit 1"},
+	 HeldLock("out.ppd"), ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}, {"go", ""}}, kExited + "touch go"},
 	// Add mode reads its input twice: a file that changes between the
 	// passes is refused. The run is held before its first pass, reading
 	// its parameter file from a FIFO.
 	{"InputChangedBetweenPasses", {{"in.ppd", kPpd}}, "mkfifo p.txt", AddArgs(), "[ERROR] in.ppd can not read.\n",
 	 {{"in.ppd", kPpd + "*X\n"}},
-	 "exec 3>p.txt && for i in $(seq 1000); do grep -q pipe_read /proc/$PID/wchan && break; sleep 0.01; done && "
+	 "exec 3>p.txt && " + Await("grep -q pipe_read /proc/$PID/wchan") +
 	 "echo '*X' >> in.ppd && printf '%s' '" + kAdd + "' >&3 && exec 3>&-"},
 
 	// Add mode.
@@ -748,7 +763,7 @@ const Case kCases[] = {
 	// The output is found once in its folder, and published only through it.
 	{"FolderSwappedDuringRun", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"want", kA4}}, kSwapSetup + " && mkfifo f",
 	 {"ppdedit", "/R", "f", "d/passwd", "p.txt", "A4"}, "Output : d/passwd\n", kSwapped,
-	 "exec 3>f && cat in.ppd >&3 && for i in $(seq 1000); do ls d/.passwd.ppdedit-* > /dev/null 2>&1 && break; sleep 0.01; done && " +
+	 "exec 3>f && cat in.ppd >&3 && " + Await("ls d/.passwd.ppdedit-* > /dev/null 2>&1") +
 	     kSwap + " && exec 3>&-", 0, 0, false, kOtherKept},
 	[] {
 		Files swapped = kSwapped;
@@ -756,7 +771,7 @@ const Case kCases[] = {
 		return InPlace("InPlaceFolderSwappedDuringRun", {{"p.txt", kPageSize}, {"want", kA4Only}},
 		               kSwapSetup + " && printf '%s' '" + kPpd + "' > d/passwd && " + HeldLock("d/passwd"),
 		               {"/R", "p.txt", "A4", "--", "d/passwd"}, "changed: d/passwd\n", swapped, 0, kOtherKept,
-		               Locked("-> FLOCK") + kSwap + " && touch go");
+		               Waiting("d/passwd") + kSwap + " && touch go");
 	}(),
 	{"NewOutputAbsentWhileRunningAndAfterKill", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "mkfifo f",
 	 {"ppdedit", "/R", "f", "out.ppd", "p.txt"}, "", {}, Holding(kTemp) + "[ ! -e out.ppd ] && kill -KILL $PID", SIGKILL,
@@ -806,8 +821,7 @@ const Case kCases[] = {
 	InPlace("InPlaceRecheckAfterLock", {{"a.ppd", kPpd}, {"pa.txt", "*MA\n*OpenGroup: General\n*TA\n"}, {"pb.txt", "*MB\n*OpenGroup: General\n*TB\n"}},
 	        HeldLock("a.ppd"), {"pa.txt", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kAny}, {"b.txt", "changed: a.ppd\n"}, {"go", ""}},
 	        0, "[ $(grep -c '^*T[AB]$' a.ppd) = 2 ]",
-	        Locked("-> FLOCK") + "{ \"$PPDEDIT_INPLACE\" pb.txt -- a.ppd > b.txt & } && "
-	        "for i in $(seq 1000); do [ $(grep -c -- '-> FLOCK' /proc/locks) = 2 ] && break; sleep 0.01; done && touch go && wait"),
+	        Waiting("a.ppd") + "{ \"$PPDEDIT_INPLACE\" pb.txt -- a.ppd > b.txt & } && " + Waiting("a.ppd", 2) + "touch go && wait"),
 	[] {
 		Case c = InPlace("InPlaceUsage", {{"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "a.ppd"}, "", {}, 2);
 		c.err = kAny;
@@ -843,9 +857,8 @@ const Case kCases[] = {
 	// second file's lock has reported the first.
 	[] {
 		Case c = InPlace("InPlaceKilledRunReported", {{"a.ppd", kPpd}, {"b.ppd", kPpd}, {"p.txt", kPageSize}},
-		                 "(flock b.ppd sleep 2 > /dev/null 2>&1 &) && " + Locked("FLOCK") + "true",
-		                 {"/R", "p.txt", "A4", "--", "a.ppd", "b.ppd"}, "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 0, "",
-		                 Locked("-> FLOCK") + "kill -TERM $PID");
+		                 HeldLock("b.ppd"), {"/R", "p.txt", "A4", "--", "a.ppd", "b.ppd"}, "changed: a.ppd\n",
+		                 {{"a.ppd", kA4Only}, {"go", ""}}, 0, "", Waiting("b.ppd") + "kill -TERM $PID && touch go");
 		c.signal = SIGTERM;
 		return c;
 	}(),
