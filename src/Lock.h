@@ -2,8 +2,9 @@
 #ifndef LOCK_H
 #define LOCK_H
 
-// Waits for any other run that writes the file on fd in place to finish, and
-// locks it. A file system without locks still gets its output.
-void Lock(int fd);
+// Locks the file on fd, waiting at most seconds (0: not at all) for any
+// other run that writes it in place to finish. False when another program
+// still held it then; a file system without locks still gets its output.
+bool Lock(int fd, int seconds);
 
 #endif

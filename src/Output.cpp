@@ -67,6 +67,8 @@ int g_inputFd = -1;
 int g_keptFd = -1;
 Kind g_kind;
 bool g_sync;
+// The longest wait for another program's lock, in seconds.
+int g_wait = kLockWait;
 
 // Lets go of the output: its folder, and the old file unless the caller
 // owns it.
@@ -153,9 +155,10 @@ int StartNew()
 // for this one, and written into a stage that is copied over it at the end.
 int Stage(int fd)
 {
-	Lock(fd);
 	g_oldFd = fd;
 	g_kind = kStaged;
+	if (!Lock(fd, g_wait))
+		return NotCreated();
 	int stage = Keep(MakeStage());
 	return stage >= 0 ? stage : NotCreated();
 }
@@ -213,6 +216,11 @@ int OpenOutputFile(const char *path, const struct stat &in, const struct stat &p
 	return NotCreated();
 }
 
+void WaitForLocks(int seconds)
+{
+	g_wait = seconds;
+}
+
 void BackupAs(const char *suffix)
 {
 	g_backup = suffix;
@@ -259,8 +267,12 @@ int OpenToReplace(const char *path)
 	int fd = OpenFound(found, seen, O_RDONLY | O_NONBLOCK | O_NOCTTY, &g_st);
 	if (fd < 0)
 		return fd == -2 ? -3 : -1;
+	if (!Lock(fd, g_wait)) {
+		close(fd);
+		printf("%s is locked by another program.\n", path);
+		return -2;
+	}
 	// Another edit may have replaced the file while this one waited.
-	Lock(fd);
 	struct stat named;
 	if (fstatat(g_dir, g_base, &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(named, g_st))
 		return fd;
@@ -343,8 +355,7 @@ int CopyStage(int from)
 // over the old file instead, as it would have staged it.
 int StageInstead()
 {
-	Lock(g_oldFd);
-	int ok = CopyStage(g_keptFd);
+	int ok = Lock(g_oldFd, g_wait) ? CopyStage(g_keptFd) : OutputWriteError();
 	return RemoveTemp(g_name) && ok;
 }
 

@@ -21,6 +21,11 @@ bool SameVersion(const struct stat &a, const struct stat &b);
 // -1 with the message printed.
 [[nodiscard]] int OpenOutputFile(const char *path, const struct stat &in, const struct stat &para);
 
+// How long a run waits for another program's lock on a file it writes in
+// place, unless told otherwise, in seconds.
+constexpr int kLockWait = 10;
+// From now on, a file is locked after a wait of at most seconds.
+void WaitForLocks(int seconds);
 // From now on, a file edited in place that is replaced is kept as its name
 // followed by suffix, beside it (null: no backups).
 void BackupAs(const char *suffix);

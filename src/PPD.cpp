@@ -483,6 +483,7 @@ void UseInPlace(const InPlace *how)
 	ShowChanges(how ? how->diff : -1, how ? how->label : nullptr);
 	BackupAs(how ? how->backup : nullptr);
 	FindIn(how ? how->folder : -1, how ? how->name : nullptr);
+	WaitForLocks(how && how->wait >= 0 ? how->wait : kLockWait);
 }
 
 } // namespace

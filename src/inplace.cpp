@@ -11,7 +11,9 @@
 #include "PPD.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -64,6 +66,8 @@ const char kUsage[] =
         "      --diff             show each change as a unified diff\n"
         "  -r, --recursive        edit the .ppd and .ppd.gz files under each folder\n"
         "      --sync             flush each replaced file and its folder to the disk\n"
+        "      --wait=SECONDS     wait at most SECONDS (10) for a file that another\n"
+        "                         program has locked; then it fails\n"
         "      --help             print this help\n"
         "      --version          print the version\n"
         "\n"
@@ -86,6 +90,21 @@ bool TakeBackup(const char *suffix, Options *o)
 	if (*o->how.backup && !strchr(o->how.backup, '/'))
 		return true;
 	fputs("ppdedit-inplace: a backup suffix may not be empty or hold a slash\n", stderr);
+	return false;
+}
+
+// Takes the longest wait for another program's lock: a whole number of
+// seconds.
+bool TakeWait(const char *seconds, Options *o)
+{
+	char *end;
+	errno = 0;
+	long n = strtol(seconds, &end, 10);
+	if (isdigit(static_cast<unsigned char>(*seconds)) && !*end && errno == 0 && n <= INT_MAX) {
+		o->how.wait = static_cast<int>(n);
+		return true;
+	}
+	fputs("ppdedit-inplace: --wait takes a whole number of seconds\n", stderr);
 	return false;
 }
 
@@ -119,6 +138,8 @@ bool TakeOption(int c, Options *o, std::vector<char *> *words)
 	case 'P':
 		words->push_back(optarg);
 		return true;
+	case 'w':
+		return TakeWait(optarg, o);
 	case 'h':
 		fputs(kUsage, stdout);
 		break;
@@ -147,10 +168,11 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	                               {"diff", no_argument, nullptr, 'd'},
 	                               {"recursive", no_argument, nullptr, 'r'},
 	                               {"sync", no_argument, nullptr, 's'},
+	                               {"wait", required_argument, nullptr, 'w'},
 	                               {"help", no_argument, nullptr, 'h'},
 	                               {"version", no_argument, nullptr, 'v'},
 	                               {nullptr, 0, nullptr, 0}};
-	*o = {{0, nullptr, -1, nullptr, -1, nullptr}, false, false, false, false};
+	*o = {{0, nullptr, -1, nullptr, -1, nullptr, -1}, false, false, false, false};
 	*forcedFrom = SIZE_MAX;
 	const char *lastValue = nullptr;
 	int c;

@@ -563,6 +563,9 @@ const Case kCases[] = {
 	// must not make the run wait for ever: a replaced output takes no lock.
 	{"OutputLockedByCaller", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
 	 HeldLock("out.ppd"), ReplaceArgs({"A4"}), kOk, {{"out.ppd", kA4}, {"go", ""}}, kExited + "touch go"},
+	// A staged output waits for another program's lock ten seconds at most.
+	{"StagedOutputLockedTooLong", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}}, "ln out.ppd l.ppd && " + HeldLock("out.ppd"),
+	 ReplaceArgs({"A4"}), "[ERROR] out.ppd don't created.\n", {{"go", ""}}, "", 0, 0, false, "touch go"},
 	// Add mode reads its input twice: a file that changes between the
 	// passes is refused. The run is held before its first pass, reading
 	// its parameter file from a FIFO.
@@ -822,6 +825,11 @@ const Case kCases[] = {
 	        HeldLock("a.ppd"), {"pa.txt", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kAny}, {"b.txt", "changed: a.ppd\n"}, {"go", ""}},
 	        0, "[ $(grep -c '^*T[AB]$' a.ppd) = 2 ]",
 	        Waiting("a.ppd") + "{ \"$PPDEDIT_INPLACE\" pb.txt -- a.ppd > b.txt & } && " + Waiting("a.ppd", 2) + "touch go && wait"),
+	// A file that another program keeps locked fails after the wait; the run
+	// goes on.
+	InPlace("InPlaceLockWaitBounded", {{"a.ppd", kPpd}, {"b.ppd", kPpd}, {"p.txt", kPageSize}}, HeldLock("a.ppd"),
+	        {"--wait=1", "/R", "p.txt", "A4", "--", "a.ppd", "b.ppd"},
+	        "failed: a.ppd: a.ppd is locked by another program.\nchanged: b.ppd\n", {{"b.ppd", kA4Only}, {"go", ""}}, 1, "touch go"),
 	[] {
 		Case c = InPlace("InPlaceUsage", {{"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "a.ppd"}, "", {}, 2);
 		c.err = kAny;
