@@ -20,9 +20,7 @@ constexpr long kTickNs = 50 * 1000 * 1000;
 
 timer_t g_timer;
 
-void Woken(int)
-{
-}
+void Woken(int) {}
 
 // Makes the timer, once a process. False when it cannot be made.
 bool MakeTimer()
