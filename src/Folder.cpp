@@ -1,8 +1,12 @@
-// Finding the output's folder: the output's name is followed once,
-// symbolic links included, to the folder that holds the file; that folder is
-// opened once, and the rest of the run goes through its descriptor. Swapping
-// a folder of the path for a link during the run then cannot send a step
-// elsewhere.
+// Finding the output's folder: the output's name is followed once, part by
+// part, symbolic links included, to the folder that holds the file; each
+// folder on the way is opened once, from the one before, and the last is
+// kept: the rest of the run goes through its descriptor. Swapping a folder
+// of the path for a link during the run then cannot send a step elsewhere.
+//
+// Links are followed here, not by the kernel, so that each can be checked
+// once what it leads to is known: a run follows a link only when the running
+// user or root made it, or when it leads to its maker's own file or folder.
 #include "Folder.h"
 
 #include <cerrno>
@@ -16,31 +20,31 @@ char g_base[NAME_MAX + 1];
 
 namespace {
 
-// Symbolic links followed to the last part of a name, as the kernel does.
+// Symbolic links followed in one name, as the kernel does.
 constexpr int kMaxLinks = 40;
 
-// Opens the folder part of the name in path (relative to at), and keeps the
-// last part in g_base: "." for a name that ends in a slash, which names a
-// folder. path is cut at its last slash.
-int OpenFolderOf(int at, char *path)
-{
-	char *slash = strrchr(path, '/');
-	const char *name = slash ? slash + 1 : path;
-	std::size_t len = strlen(name);
-	if (len > NAME_MAX || !*path) {
-		errno = *path ? ENAMETOOLONG : ENOENT;
-		return -1;
-	}
-	const char *folder = ".";
-	if (len == 0)
-		name = ".", len = 1, folder = path;
-	else if (slash == path)
-		folder = "/";
-	else if (slash)
-		*slash = '\0', folder = path;
-	memcpy(g_base, name, len + 1);
-	return openat(at, folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
+// A link met on the way that is not checked yet: its owner, and the length
+// of the path left after it. Once no more than that is left, the link has
+// been followed to its end, and what the walk stands on is what it leads to.
+struct Pending {
+	uid_t owner;
+	std::size_t left;
+};
+
+// A walk along a path, part by part: the rest of the path, at the end of
+// buf so that a link's target can be put before it; the folder reached,
+// open; the links met, and those not checked yet; whether one was refused.
+struct Walk {
+	char buf[PATH_MAX];
+	char *rest;
+	int dir;
+	int links;
+	Pending pending[kMaxLinks];
+	int pendingCount;
+	bool refused;
+};
+
+Walk g_walk;
 
 // Whether a folder is one of /proc, whose links name open files that no
 // path may lead to (a pipe, a deleted file): only the kernel follows them.
@@ -50,57 +54,156 @@ bool OnProc(int dir)
 	return fstatfs(dir, &sf) == 0 && sf.f_type == PROC_SUPER_MAGIC;
 }
 
-// Whether the link whose status is link, in g_dir, may be followed. The
-// kernel refuses a link in a sticky folder that everyone may write (such as
-// /tmp) unless it belongs to the follower or to the folder's owner: one
-// that another user planted there. Links followed here are refused alike.
-bool MayFollow(const struct stat &link)
+// Whether a link that owner made may lead to what has status to: a link of
+// the running user's or root's, or of the owner of what it leads to. A link
+// that another user made to someone else's file or folder could make a root
+// run write where that user may not.
+bool MayFollow(uid_t owner, const struct stat &to)
 {
-	struct stat dir;
-	if (fstat(g_dir, &dir) != 0)
-		return false;
-	bool open = (dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH);
-	if (open || link.st_uid == geteuid() || link.st_uid == dir.st_uid)
+	return owner == geteuid() || owner == 0 || owner == to.st_uid;
+}
+
+// Checks the links that the walk has followed to their end, now that it
+// stands on what has status to. False, noted, when one is refused.
+bool Settle(Walk *w, const struct stat &to)
+{
+	std::size_t left = strlen(w->rest);
+	while (w->pendingCount > 0 && w->pending[w->pendingCount - 1].left >= left) {
+		if (!MayFollow(w->pending[--w->pendingCount].owner, to))
+			w->refused = true;
+	}
+	return !w->refused;
+}
+
+// Starts again from the root when the rest of the path is absolute, and
+// steps past its slashes. False when the root cannot be opened.
+bool FromRoot(Walk *w)
+{
+	if (*w->rest != '/')
 		return true;
-	errno = EACCES;
-	return false;
+	CloseFd(&w->dir);
+	w->dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+	while (*w->rest == '/')
+		w->rest++;
+	struct stat root;
+	return w->dir >= 0 && fstat(w->dir, &root) == 0 && Settle(w, root);
+}
+
+// Starts a walk along path from the working folder.
+bool StartWalk(Walk *w, const char *path)
+{
+	std::size_t len = strlen(path);
+	w->links = w->pendingCount = 0;
+	w->refused = false;
+	if (len == 0 || len >= sizeof w->buf) {
+		errno = len ? ENAMETOOLONG : ENOENT;
+		return false;
+	}
+	w->rest = w->buf + sizeof w->buf - 1 - len;
+	memcpy(w->rest, path, len + 1);
+	w->dir = openat(AT_FDCWD, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+	return w->dir >= 0 && FromRoot(w);
+}
+
+// Takes the next part of the path into part, and the slashes after it: 1
+// for a folder (a part followed by a slash), 0 for the last part ("." when
+// the path ends in a slash), -1 for a part too long.
+int NextPart(Walk *w, char *part)
+{
+	std::size_t len = strcspn(w->rest, "/");
+	if (len > NAME_MAX) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	memcpy(part, len ? w->rest : ".", len ? len : 1);
+	part[len ? len : 1] = '\0';
+	w->rest += len;
+	bool folder = *w->rest == '/';
+	while (*w->rest == '/')
+		w->rest++;
+	return folder;
+}
+
+// Puts the target of the link part, of status link, before the rest of the
+// path; the target of a folder part keeps the slash.
+bool Splice(Walk *w, const char *part, const struct stat &link, bool folder)
+{
+	static char target[PATH_MAX];
+	if (w->links++ == kMaxLinks) {
+		errno = ELOOP;
+		return false;
+	}
+	ssize_t n = readlinkat(w->dir, part, target, sizeof target);
+	std::size_t left = strlen(w->rest), slash = left || folder ? 1 : 0;
+	std::size_t room = static_cast<std::size_t>(w->rest - w->buf);
+	if (n <= 0 || static_cast<std::size_t>(n) + slash > room) {
+		errno = n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG;
+		return false;
+	}
+	w->pending[w->pendingCount++] = {link.st_uid, left};
+	if (slash)
+		*--w->rest = '/';
+	w->rest -= n;
+	memcpy(w->rest, target, static_cast<std::size_t>(n));
+	return FromRoot(w);
+}
+
+// Steps into the folder part of the walk's folder.
+bool Enter(Walk *w, const char *part)
+{
+	// The kernel follows a link of /proc; any other was spliced in.
+	int follow = OnProc(w->dir) ? 0 : O_NOFOLLOW;
+	int next = openat(w->dir, part, O_PATH | O_DIRECTORY | O_CLOEXEC | follow);
+	if (next < 0)
+		return false;
+	CloseFd(&w->dir);
+	w->dir = next;
+	struct stat folder;
+	return fstat(next, &folder) == 0 && Settle(w, folder);
+}
+
+// Ends the walk on its last part, found as found with status seen: g_dir
+// and g_base are then its folder and its name, and *st what it leads to.
+Found Finish(Walk *w, const char *part, Found found, const struct stat &seen, struct stat *st)
+{
+	g_dir = w->dir;
+	w->dir = -1;
+	strcpy(g_base, part);
+	*st = seen;
+	if (found == kAbsent && fstat(g_dir, st) != 0)
+		return kGone;
+	if (found == kEntry && S_ISLNK(seen.st_mode)) {
+		if (fstatat(g_dir, g_base, st, 0) != 0)
+			return kGone;
+		found = kMagic;
+	}
+	return found == kGone || Settle(w, *st) ? found : kRefused;
 }
 
 } // namespace
 
 Found Locate(const char *path, struct stat *st)
 {
-	static char buf[PATH_MAX];
+	Walk *w = &g_walk;
 	CloseFd(&g_dir);
-	if (strlen(path) >= sizeof buf) {
-		errno = ENAMETOOLONG;
-		return kGone;
+	bool on = StartWalk(w, path);
+	char part[NAME_MAX + 1];
+	while (on) {
+		int folder = NextPart(w, part);
+		struct stat seen = {};
+		int rc = folder < 0 ? -1 : fstatat(w->dir, part, &seen, AT_SYMLINK_NOFOLLOW);
+		Found found = rc == 0 ? kEntry : errno == ENOENT ? kAbsent : kGone;
+		if (rc == 0 && S_ISLNK(seen.st_mode) && !OnProc(w->dir))
+			on = Splice(w, part, seen, folder);
+		else if (folder == 0)
+			return Finish(w, part, found, seen, st);
+		else
+			on = folder > 0 && Enter(w, part);
 	}
-	strcpy(buf, path);
-	int at = AT_FDCWD;
-	for (int links = 0;; links++) {
-		g_dir = OpenFolderOf(at, buf);
-		if (at >= 0)
-			close(at);
-		if (g_dir < 0)
-			return kGone;
-		if (fstatat(g_dir, g_base, st, AT_SYMLINK_NOFOLLOW) != 0)
-			return errno == ENOENT ? kAbsent : kGone;
-		if (!S_ISLNK(st->st_mode))
-			return kEntry;
-		if (OnProc(g_dir))
-			return fstatat(g_dir, g_base, st, 0) == 0 ? kMagic : kGone;
-		if (!MayFollow(*st))
-			return kGone;
-		ssize_t n = links < kMaxLinks ? readlinkat(g_dir, g_base, buf, sizeof buf - 1) : -1;
-		if (links >= kMaxLinks || n == sizeof buf - 1)
-			errno = links >= kMaxLinks ? ELOOP : ENAMETOOLONG;
-		if (n < 0 || n == sizeof buf - 1)
-			return kGone;
-		buf[n] = '\0';
-		at = g_dir;
-		g_dir = -1;
-	}
+	int e = errno;
+	CloseFd(&w->dir);
+	errno = e;
+	return w->refused ? kRefused : kGone;
 }
 
 Found LocateIn(int folder, const char *name, struct stat *st)

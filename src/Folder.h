@@ -9,9 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// What Locate finds at the end of a name: nothing (errno says why), no such
-// entry, an entry, or a link of /proc that only the kernel may follow.
-enum Found { kGone = -1, kAbsent, kEntry, kMagic };
+// What Locate finds at the end of a name: nothing (errno says why), a link
+// on the way that may not be followed, no such entry, an entry, or a link
+// of /proc that only the kernel may follow.
+enum Found { kGone = -2, kRefused, kAbsent, kEntry, kMagic };
 
 // The folder that holds the output, opened once, and the output's name in it.
 extern int g_dir;
@@ -32,8 +33,10 @@ inline void CloseFd(int *fd)
 // Follows path, symbolic links included, to the folder entry it names, as
 // open(2) would, opening each folder once: g_dir is the last, g_base the
 // name in it. kEntry with its status in *st, kAbsent when no such entry
-// exists, kMagic for a link of /proc (*st where it leads), kGone with errno
-// when the path leads nowhere.
+// exists (*st its folder's), kMagic for a link of /proc (*st where it
+// leads), kRefused for a link on the way that neither the running user nor
+// root made and that leads to a file or folder not its maker's, kGone with
+// errno when the path leads nowhere.
 Found Locate(const char *path, struct stat *st);
 // Finds name in the open folder folder, without following a link, as
 // Locate does.

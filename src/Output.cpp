@@ -197,7 +197,7 @@ int OpenOutputFile(const char *path, const struct stat &in, const struct stat &p
 	for (int tries = 0; tries < kMaxTries; tries++) {
 		struct stat seen;
 		Found found = Locate(path, &seen);
-		if (found == kGone)
+		if (found == kGone || found == kRefused)
 			return NotCreated();
 		if (found == kAbsent)
 			return StartNew();
@@ -232,6 +232,18 @@ void FindIn(int folder, const char *name)
 	g_findName = name;
 }
 
+int OpenFolderToWalk(const char *path)
+{
+	struct stat st;
+	Found found = Locate(path, &st);
+	int fd = -2;
+	int follow = found == kEntry ? O_NOFOLLOW : 0;
+	if ((found == kEntry || found == kMagic) && S_ISDIR(st.st_mode))
+		fd = openat(g_dir, g_base, O_RDONLY | O_DIRECTORY | O_CLOEXEC | follow);
+	CloseFd(&g_dir);
+	return fd;
+}
+
 namespace {
 
 // Lets go of a file to be edited in place that cannot be: -1 with errno
@@ -251,6 +263,10 @@ int OpenToReplace(const char *path)
 {
 	struct stat seen;
 	Found found = g_findDir >= 0 ? LocateIn(g_findDir, g_findName, &seen) : Locate(path, &seen);
+	if (found == kRefused) {
+		printf("%s is a link that another user made to a file that is not theirs.\n", path);
+		return -2;
+	}
 	if (found == kGone || found == kAbsent) {
 		errno = found == kAbsent ? ENOENT : errno;
 		return -1;

@@ -32,6 +32,11 @@ void BackupAs(const char *suffix);
 // The next file to edit in place is name in the open folder folder, found
 // without following links, instead of by its path (-1: by its path).
 void FindIn(int folder, const char *name);
+// Opens the folder named path for a walk, following only the links that an
+// output's name may follow. Its descriptor; -1 when path names a folder
+// that cannot be opened; -2 when it names no folder that may be walked (a
+// file, nothing, a refused link), to be edited as a file, which says why.
+[[nodiscard]] int OpenFolderToWalk(const char *path);
 // Opens a regular file to be edited in place, locked against a second edit,
 // once its name still leads to it. Returns the descriptor, -1 when it cannot
 // be opened (errno says why; nothing printed), or -2 when it is refused

@@ -8,6 +8,7 @@
 // any file, and a mistake that no file can mend ends the run there. Unlike
 // ppdedit, this program follows the usual conventions: options anywhere
 // before "--", usage errors on standard error, and an exit status.
+#include "Output.h"
 #include "PPD.h"
 
 #include <algorithm>
@@ -453,10 +454,8 @@ int EditAll(Run *r)
 {
 	for (int i = 0; i < r->cmd->count; i++) {
 		char *path = r->cmd->files[i];
-		struct stat st;
-		bool folder = r->opt->recursive && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-		int dir = folder ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-		bool ok = !folder    ? EditOne(r, path, -1, nullptr)
+		int dir = r->opt->recursive ? OpenFolderToWalk(path) : -2;
+		bool ok = dir == -2  ? EditOne(r, path, -1, nullptr)
 		          : dir >= 0 ? Walk(r, dir, path)
 		                     : FolderFails(r, path);
 		if (!ok)

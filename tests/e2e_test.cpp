@@ -794,6 +794,23 @@ const Case kCases[] = {
 	Needing({"PlantedLinkNotFollowed", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"victim", kOld}},
 	         "mkdir -m 1777 t && ln -s ../victim t/out.ppd && chown -h 1234 t/out.ppd", {"ppdedit", "/R", "in.ppd", "t/out.ppd", "p.txt"},
 	         "[ERROR] t/out.ppd don't created.\n", {}}, "root"),
+	// A link is followed only when root or the running user made it, or when
+	// it leads to its maker's own file or folder: an unprivileged user's
+	// links to root's file, to root's folder, to nothing in root's folder
+	// are refused; the same user's link to their own file is followed.
+	Needing({"ForeignLinkedOutputRefused", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"victim", kOld}},
+	         "mkdir home && chown nobody home && ln -s ../victim home/out.ppd && chown -h nobody home/out.ppd",
+	         {"ppdedit", "/R", "in.ppd", "home/out.ppd", "p.txt"}, "[ERROR] home/out.ppd don't created.\n", {}}, "root"),
+	Needing(InPlace("InPlaceForeignLinksRefused", {{"a.ppd", kPpd}, {"p.txt", kPageSize}},
+	                "mkdir home && printf '%s' '" + kPpd + "' > home/own.ppd && chown nobody home home/own.ppd && "
+	                "ln -s ../a.ppd home/s.ppd && ln -s .. home/up && ln -s ../gone.ppd home/new.ppd && ln -s own.ppd home/o.ppd && "
+	                "chown -h nobody home/s.ppd home/up home/new.ppd home/o.ppd",
+	                {"-r", "-b", "/R", "p.txt", "A4", "--", "home/s.ppd", "home/up/a.ppd", "home/up", "home/new.ppd", "home/o.ppd"},
+	                "failed: home/s.ppd: home/s.ppd is a link that another user made to a file that is not theirs.\n"
+	                "failed: home/up/a.ppd: home/up/a.ppd is a link that another user made to a file that is not theirs.\n"
+	                "failed: home/up: home/up is a link that another user made to a file that is not theirs.\n"
+	                "failed: home/new.ppd: home/new.ppd is a link that another user made to a file that is not theirs.\n"
+	                "changed: home/o.ppd\n", {}, 1, "grep -q A4 home/own.ppd && cmp home/own.ppd.orig a.ppd"), "root"),
 	// A staged output keeps what a write takes away: set-id bits, file
 	// capabilities.
 	Needing({"StagedKeepsCapability", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}},
