@@ -1,5 +1,5 @@
 // Backups of the files that an edit in place replaces: the old file kept as
-// its name followed by a suffix, beside it.
+// its name followed by a suffix, beside it, in place of any older backup.
 #ifndef BACKUP_H
 #define BACKUP_H
 
@@ -9,16 +9,21 @@
 // made: its name fits, is no folder, and an older backup there is one that
 // this process may replace. Said, naming name, when not.
 int BackupPossible(const char *name, const char *suffix);
+// Whether the file of status st has two links, its name and its backup's:
+// what a run killed while it kept a backup leaves, and a replacement does
+// not split.
+bool IsOwnBackup(const char *suffix, const struct stat &st);
 
-// What became of an exchange with the backup.
-enum Exchanged { kBackedUp, kNotExchanged, kSaid, kNotRead };
-// Puts g_temp in the output's place and keeps the old file, of status st, as
-// its backup: the two files are exchanged at once, the old one is checked to
-// be the file read, and renamed over any older backup. Else they are
-// exchanged back. So the name never lacks a file, and the old file is never
-// lost, nor is an older backup but for a new one. kBackedUp; kNotExchanged
-// when nothing changed; kSaid, said; kNotRead when the file
-// exchanged out was not the one read, and is back in place.
-Exchanged ExchangeWithBackup(const char *name, const char *suffix, const struct stat &st);
+// Keeps the old file, open on old, as the output's backup before the new
+// file takes its name: moves an older backup aside, to a hidden name, and
+// links the old file under the backup's name. 0, said, when it cannot;
+// nothing is then changed.
+int KeepBackup(const char *name, const char *suffix, int old);
+// Undoes KeepBackup when the new file could not take the name: the older
+// backup takes its name again. Said when it cannot.
+void UndoBackup(const char *name);
+// Once the new file has taken the name: removes the older backup that was
+// moved aside. 0, said, when it stays.
+int DropOlderBackup(const char *name);
 
 #endif

@@ -328,7 +328,8 @@ int ReplaceLater(int fd, const char *path, const struct stat &in, const struct s
 
 int OpenReplacement(bool say)
 {
-	Why why = g_st.st_nlink != 1 ? kLinks : kReplaceable;
+	bool split = g_st.st_nlink != 1 && !(g_backup && IsOwnBackup(g_backup, g_st));
+	Why why = split ? kLinks : kReplaceable;
 	int temp = why == kReplaceable ? Keep(MakeTemp(0600)) : -1;
 	if (temp < 0 && why == kReplaceable) {
 		UndoHidden(); // made, but no second descriptor to spare
@@ -431,36 +432,30 @@ int Dressed()
 	return 0;
 }
 
-// Puts the new file in the output's place and keeps the old one as its
-// backup (Backup.cpp). Said when it fails.
-int Exchange()
-{
-	Exchanged how = ExchangeWithBackup(g_name, g_backup, g_st);
-	if (how == kNotExchanged)
-		return OutputWriteError();
-	if (how == kNotRead)
-		return StillThere();
-	return how == kBackedUp;
-}
-
 // Puts the temporary file in the output's place, the old file kept as its
 // backup when asked. From there on the ending signals wait until the run
 // has said so (ReleaseSignals). 0 on failure, said.
 int Rename()
 {
-	if (g_kind != kNew && (!StillThere() || (g_backup && !BackupPossible(g_name, g_backup))))
+	bool backup = g_backup && g_kind == kReplace;
+	if (g_kind != kNew && (!StillThere() || (backup && !BackupPossible(g_name, g_backup))))
 		return 0;
 	HoldForCommit();
-	bool moved = g_kind == kNew ? RenameToFree()
-	             : g_backup     ? Exchange()
-	                            : renameat(g_dir, g_temp, g_dir, g_base) == 0;
-	if (!moved) {
+	if (backup && !KeepBackup(g_name, g_backup, g_oldFd)) {
 		ReleaseSignals();
-		return g_backup && g_kind != kNew ? 0 : OutputWriteError();
+		return 0;
+	}
+	bool moved = g_kind == kNew ? RenameToFree() : renameat(g_dir, g_temp, g_dir, g_base) == 0;
+	if (!moved) {
+		if (backup)
+			UndoBackup(g_name);
+		ReleaseSignals();
+		return OutputWriteError();
 	}
 	ForgetHidden();
+	int ok = !backup || DropOlderBackup(g_name);
 	if (!g_sync || SyncFolder())
-		return 1;
+		return ok;
 	printf("%s was replaced, but can not be flushed to the disk.\n", g_name);
 	return 0;
 }

@@ -43,21 +43,19 @@ void RandomPart(char *to)
 	to[kTempRandom] = '\0';
 }
 
-// Writes a temporary name for the output into name, but for its random
-// part, and returns where that part goes.
-int TempPrefix(char *name)
-{
-	int part = static_cast<int>(std::min(strlen(g_base), kTempNamePart));
-	return snprintf(name, NAME_MAX + 1, ".%.*s%s", part, g_base, kTempInfix);
-}
-
 } // namespace
+
+void HiddenName(const char *base, char *name)
+{
+	int part = static_cast<int>(std::min(strlen(base), kTempNamePart));
+	int n = snprintf(name, NAME_MAX + 1, ".%.*s%s", part, base, kTempInfix);
+	RandomPart(name + n);
+}
 
 int MakeTemp(mode_t mode)
 {
-	int n = TempPrefix(g_temp);
-	for (int tries = 0; tries < 100; tries++) {
-		RandomPart(g_temp + n);
+	for (int tries = 0; tries < kTempTries; tries++) {
+		HiddenName(g_base, g_temp);
 		sigset_t saved;
 		HoldSignals(true, &saved);
 		int fd = openat(g_dir, g_temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);

@@ -1,5 +1,5 @@
-// The hidden file written beside the output, ".NAME.ppdedit-XXXXXX" in its
-// folder, until it takes the output's name.
+// The hidden files made beside the output in its folder: ".NAME.ppdedit-
+// XXXXXX" holds what was, or is to become, NAME.
 #ifndef TEMPFILE_H
 #define TEMPFILE_H
 
@@ -8,6 +8,13 @@
 
 // The hidden file's name in g_dir.
 extern char g_temp[NAME_MAX + 1];
+// Names tried for a hidden file before giving up.
+constexpr int kTempTries = 100;
+
+// Writes into name a hidden name for a file that holds what was, or will
+// be, base: ".BASE.ppdedit-XXXXXX", with a random part (and base shortened
+// so that the whole fits).
+void HiddenName(const char *base, char *name);
 
 // Makes the hidden file in g_dir, named after g_base, and notes it so that a
 // failure or a signal removes it. Its descriptor, or -1.

@@ -913,15 +913,33 @@ const Case kCases[] = {
 	                {{"a.ppd", kAny}, {"b.gz", kAny}, {"out.txt", kAny}, {"want", kAny}}, 0,
 	                "{ echo changed: a.ppd; diff -u --label a.ppd --label a.ppd a.old a.ppd; echo changed: b.gz;"
 	                " gzip -dc b.gz | diff -u --label b.gz --label b.gz b.old -; } > want; cmp out.txt want"), "diff"),
-	// A backup that cannot take its name puts the old file back; an older
-	// backup stays. A dry run foresees a backup name that a folder holds.
+	// A backup that cannot be linked, or a new file that cannot take the name
+	// once the backup is made, leaves the file as it was and gives the older
+	// backup its name again. A dry run foresees a backup name that a folder
+	// holds.
 	[] {
-		Case c = InPlace("InPlaceBackupFailureKeepsOlder", {{"a.ppd", kPpd}, {"a.ppd.orig", kOld}, {"p.txt", kPageSize}}, "", {},
-		                 "failed: a.ppd: a.ppd can not be backed up with the suffix .orig.\n", {}, 1, "[ $(stat -c %h a.ppd) = 1 ]");
+		Case c = InPlace("InPlaceBackupFailureKeepsOlder", {{"a.ppd", kPpd}, {"a.ppd.orig", kOld}, {"b.ppd", kPpd}, {"b.ppd.orig", kOld}, {"p.txt", kPageSize}},
+		                 "", {}, "failed: a.ppd: a.ppd can not be backed up with the suffix .orig.\nfailed: b.ppd: [ERROR] b.ppd can not write.\n",
+		                 {}, 1, "[ $(stat -c %h a.ppd) = 1 ] && [ $(stat -c %h b.ppd) = 1 ]");
 		// (The leak checker of a sanitizer build cannot run under ptrace.)
-		c.args = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-		          "inject=renameat:error=EIO:when=1", PPDEDIT_INPLACE_BIN, "-b", "/R",
-		          "p.txt", "A4", "--", "a.ppd"};
+		c.args = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e", "inject=linkat:error=EIO:when=1",
+		          "-e", "inject=renameat:error=EIO:when=1", PPDEDIT_INPLACE_BIN, "-b", "/R", "p.txt", "A4", "--", "a.ppd", "b.ppd"};
+		return Needing(c, "strace");
+	}(),
+	// Killed between the backup's link and the rename, a run leaves the old
+	// file under both names (and the older backup under a hidden one), which
+	// a second run replaces. The new file takes the name by a plain rename,
+	// which file systems flush as they flush a file written over.
+	[] {
+		Case c = InPlace("InPlaceBackupKilledBeforeRename", {{"a.ppd", kPpd}, {"a.ppd.orig", kOld}, {"p.txt", kPageSize}}, "", {}, "",
+		                 {{"a.ppd", kA4Only}, {"a.ppd.orig", kPpd}, {"older", kOld}, {"trace", kAny}, {"out.txt", "changed: a.ppd\n"}}, 0,
+		                 "[ $(stat -c %i a.ppd) = $(stat -c %i a.ppd.orig) ] && rm .a.ppd.ppdedit-* && mv .a.ppd.orig.ppdedit-* older && "
+		                 "ASAN_OPTIONS=detect_leaks=0 strace -o trace -e trace=renameat,renameat2 \"$PPDEDIT_INPLACE\" -b /R p.txt A4 -- a.ppd > out.txt && "
+		                 "grep -q '^renameat([0-9]*, \".a.ppd.ppdedit-[^\"]*\", [0-9]*, \"a.ppd\") = 0' trace && "
+		                 "[ $(stat -c %h a.ppd) = 1 ] && [ $(stat -c %h a.ppd.orig) = 1 ]");
+		c.args = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e", "inject=renameat:signal=SIGKILL:when=1",
+		          PPDEDIT_INPLACE_BIN, "-b", "/R", "p.txt", "A4", "--", "a.ppd"};
+		c.signal = SIGKILL;
 		return Needing(c, "strace");
 	}(),
 	InPlace("InPlaceDryRunBackupRefused", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "mkdir a.ppd.orig", {"-n", "-b", "/R", "p.txt", "A4", "--", "a.ppd"},
