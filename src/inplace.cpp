@@ -239,29 +239,70 @@ bool IsControl(unsigned char c)
 	return c < 0x20 || c == 0x7f;
 }
 
-bool NeedsEscape(unsigned char c)
+// The length of the UTF-8 character that starts at p, or 0 when the bytes
+// there are none: a byte that cannot start one, a sequence cut short, an
+// overlong form, a surrogate, or a code point past U+10FFFF.
+std::size_t Utf8Length(const unsigned char *p)
 {
-	return IsControl(c) || c == '\\';
+	unsigned char c = p[0];
+	std::size_t len = c < 0x80   ? 1
+	                  : c < 0xc2 ? 0
+	                  : c < 0xe0 ? 2
+	                  : c < 0xf0 ? 3
+	                  : c < 0xf5 ? 4
+	                             : 0;
+	for (std::size_t i = 1; i < len; i++)
+		if ((p[i] & 0xc0) != 0x80)
+			return 0;
+	bool outside = (c == 0xe0 && p[1] < 0xa0) || (c == 0xed && p[1] > 0x9f) ||
+	               (c == 0xf0 && p[1] < 0x90) || (c == 0xf4 && p[1] > 0x8f);
+	return outside ? 0 : len;
 }
 
-// Text as it is, or escaped when it holds control characters or a
-// backslash (\n, \t, \\, octal for the rest), so that one report line is
-// one file, and an escaped name is never another name as it is.
+// How many bytes at p a terminal could take for something else, and so are
+// escaped: a control character, C1 (U+0080 to U+009F) as well as C0 and
+// DEL, or a byte that is not UTF-8. 0 for a character printed as it is.
+std::size_t Unprintable(const unsigned char *p)
+{
+	std::size_t len = Utf8Length(p);
+	if (len == 0)
+		return 1;
+	bool control = len == 1 ? IsControl(*p) : len == 2 && p[0] == 0xc2 && p[1] < 0xa0;
+	return control ? len : 0;
+}
+
+// Appends the n bytes at p to s, escaped: \n, \t, \\, octal for the rest.
+void AppendEscaped(std::string *s, const unsigned char *p, std::size_t n)
+{
+	char octal[8];
+	for (std::size_t i = 0; i < n; i++) {
+		unsigned char c = p[i];
+		if (c == '\n' || c == '\t' || c == '\\')
+			*s += {'\\', c == '\n' ? 'n' : c == '\t' ? 't' : '\\'};
+		else
+			s->append(octal, static_cast<std::size_t>(
+			                         snprintf(octal, sizeof octal, "\\%03o", c)));
+	}
+}
+
+// Text as it is, or, when it holds control characters, bytes that are not
+// UTF-8 or a backslash, with those escaped as ls escapes them, so that one
+// report line is one file, a name cannot drive the terminal, and an escaped
+// name is never another name as it is.
 std::string Escaped(const char *text)
 {
 	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-	if (std::none_of(p, p + strlen(text), NeedsEscape))
+	auto plain = [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '\\'; };
+	if (std::all_of(p, p + strlen(text), plain))
 		return text;
 	std::string s;
-	char octal[8];
-	for (; *p; p++) {
-		if (*p == '\\' || *p == '\n' || *p == '\t')
-			s += {'\\', *p == '\n' ? 'n' : *p == '\t' ? 't' : '\\'};
-		else if (IsControl(*p))
-			s.append(octal, static_cast<std::size_t>(
-			                        snprintf(octal, sizeof octal, "\\%03o", *p)));
+	while (*p) {
+		std::size_t n = *p == '\\' ? 1 : Unprintable(p);
+		if (n)
+			AppendEscaped(&s, p, n);
 		else
-			s += static_cast<char>(*p);
+			s.append(reinterpret_cast<const char *>(p), n = Utf8Length(p));
+		p += n;
 	}
 	return s;
 }

@@ -836,6 +836,17 @@ const Case kCases[] = {
 	}(),
 	InPlace("InPlaceNameEscaped", {{"a\tb\\c\nd\x01.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "--", "a\tb\\c\nd\x01.ppd"},
 	        "changed: a\\tb\\\\c\\nd\\001.ppd\n", {{"a\tb\\c\nd\x01.ppd", kA4Only}}),
+	// C1 controls and bytes that are not UTF-8 are escaped too, in the report
+	// and the diff; other UTF-8 is printed as it is.
+	[] {
+		const std::string one = "*DefaultPageSize: Letter\n";
+		auto shown = [](const std::string &name) {
+			return "changed: " + name + "\n--- " + name + "\n+++ " + name + "\n@@ -1 +1 @@\n-*DefaultPageSize: Letter\n+*DefaultPageSize: A4\n";
+		};
+		return InPlace("InPlaceNamesEscapedAsLsDoes", {{"c1\xc2\x9bm.ppd", one}, {"bad\xff\xfe.ppd", one}, {"\xc3\xa9.ppd", one}, {"p.txt", kPageSize}}, "",
+		               {"-n", "--diff", "/R", "p.txt", "A4", "--", "c1\xc2\x9bm.ppd", "bad\xff\xfe.ppd", "\xc3\xa9.ppd"},
+		               shown("c1\\302\\233m.ppd") + shown("bad\\377\\376.ppd") + shown("\xc3\xa9.ppd"), {});
+	}(),
 	// A second edit that waited for the lock of a file that the first then
 	// replaced edits the new file: both blocks are kept.
 	InPlace("InPlaceRecheckAfterLock", {{"a.ppd", kPpd}, {"pa.txt", "*MA\n*OpenGroup: General\n*TA\n"}, {"pb.txt", "*MB\n*OpenGroup: General\n*TB\n"}},
