@@ -312,6 +312,20 @@ void PrintText(const char *text)
 	fputs(Escaped(text).c_str(), stdout);
 }
 
+// Refuses a parameter that holds a CR or an LF: filled into a line, it
+// would write lines of its own that no parameter file holds. False, said.
+bool OneLineParameters(const Command &c)
+{
+	for (std::size_t i = c.fileAt + 3; i + 1 < c.run.size(); i++) {
+		if (!strpbrk(c.run[i], "\r\n"))
+			continue;
+		fprintf(stderr, "ppdedit-inplace: the parameter for !%zu! holds a line break: %s\n",
+		        i - c.fileAt - 3, Escaped(c.run[i]).c_str());
+		return false;
+	}
+	return true;
+}
+
 // Says once that the report cannot be written.
 void ReportError()
 {
@@ -545,6 +559,8 @@ int main(int argc, char *argv[])
 	}
 	if (o.done)
 		return fflush(stdout) == 0 ? kExitOk : (ReportError(), kExitFailed);
+	if (!OneLineParameters(c))
+		return kExitUsage;
 	c.files = argv + files;
 	c.count = argc - files;
 	int status = RunAll(&c, &o);

@@ -869,6 +869,8 @@ const Case kCases[] = {
 	Refused("InPlaceForgottenParameter", {"/R", "p.txt", "--", "a.ppd"}, "p.txt, line 2: !0! has no parameter to fill it."),
 	Refused("InPlaceForgottenSecondParameter", {"p.txt", "Two-Sided", "--", "a.ppd"},
 	        "p.txt, line 3: !1! has no parameter to fill it.", kAdd),
+	Refused("InPlaceParameterWithLineBreak", {"/R", "p.txt", "-P", "A4\n*Injected: yes", "--", "a.ppd"},
+	        "the parameter for !0! holds a line break: A4\\n*Injected: yes"),
 	InPlace("InPlaceOptionAfterParameters", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "A4", "-n", "--", "a.ppd"},
 	        "changed: a.ppd\n", {}),
 	InPlace("InPlaceParameterWithDash", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"/R", "p.txt", "-P", "-A4", "--", "a.ppd"},
