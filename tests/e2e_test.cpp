@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -318,6 +319,26 @@ std::string HeldLock(const std::string &file)
 }
 // Waits until the tool has exited.
 const std::string kExited = Await("[ \"$(cut -d' ' -f3 /proc/$PID/stat)\" = Z ]");
+
+// A run under strace: $C is the tool, strace's child, once it has started.
+const std::string kTraced = Await("C=$(tr -d ' ' < /proc/$PID/task/$PID/children) && [ -n \"$C\" ]");
+// Waits until that tool, stopped by strace on the system call numbered nr,
+// goes no further, then lets it go on (again and again, in case it stopped
+// after the first SIGCONT) until it has ended.
+std::string StoppedAt(long nr)
+{
+	return kTraced + Await("[ \"$(cut -d' ' -f3 /proc/$C/stat)\" = t ] && [ \"$(cut -d' ' -f1 /proc/$C/syscall)\" = " +
+	                       std::to_string(nr) + " ]");
+}
+const std::string kGoOn = Await("! kill -CONT $C 2> /dev/null") + "true";
+// Strace, as a row's argv, before a command of the tool.
+std::vector<std::string> Traced(std::vector<std::string> args)
+{
+	// (The leak checker of a sanitizer build cannot run under ptrace.)
+	std::vector<std::string> a = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0"};
+	a.insert(a.end(), args.begin(), args.end());
+	return a;
+}
 
 // Holds the run in the middle of its output: its input is the FIFO f, which
 // the shell keeps open on descriptor 3 once it has fed it big.ppd, and
@@ -776,6 +797,13 @@ const Case kCases[] = {
 		               {"/R", "p.txt", "A4", "--", "d/passwd"}, "changed: d/passwd\n", swapped, 0, kOtherKept,
 		               Waiting("d/passwd") + kSwap + " && touch go");
 	}(),
+	// A new output's name that another program takes meanwhile stays its.
+	{"NewOutputNameTakenMeanwhile", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "mkfifo f", {"ppdedit", "/R", "f", "out.ppd", "p.txt"},
+	 "[ERROR] out.ppd can not write.\n", {{"out.ppd", "other\n"}}, Holding(kTemp) + "echo other > out.ppd && exec 3>&-"},
+	// A staged output's room is reserved before a byte of it changes.
+	Needing({"StagedOutputNoRoom", {{"in.ppd", kPpd}, {"p.txt", kReplace}, {"out.ppd", kOld}}, "ln out.ppd l.ppd",
+	         Traced({"-e", "inject=fallocate:error=ENOSPC", PPDEDIT_BIN, "/R", "in.ppd", "out.ppd", "p.txt", "A4"}),
+	         "[ERROR] out.ppd can not write.\n", {}}, "strace"),
 	{"NewOutputAbsentWhileRunningAndAfterKill", {{"big.ppd", kBig}, {"p.txt", "*Nowhere\n"}}, "mkfifo f",
 	 {"ppdedit", "/R", "f", "out.ppd", "p.txt"}, "", {}, Holding(kTemp) + "[ ! -e out.ppd ] && kill -KILL $PID", SIGKILL,
 	 0, false, "rm -f .out.ppd.ppdedit-*"},
@@ -853,6 +881,24 @@ const Case kCases[] = {
 	        HeldLock("a.ppd"), {"pa.txt", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kAny}, {"b.txt", "changed: a.ppd\n"}, {"go", ""}},
 	        0, "[ $(grep -c '^*T[AB]$' a.ppd) = 2 ]",
 	        Waiting("a.ppd") + "{ \"$PPDEDIT_INPLACE\" pb.txt -- a.ppd > b.txt & } && " + Waiting("a.ppd", 2) + "touch go && wait"),
+	// A file edited in place that another program rewrites between its
+	// reading and its replacement, keeping its size and modification time,
+	// keeps that program's version.
+	[] {
+		Case c = InPlace("InPlaceRewrittenBeforeRename", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "cp -p a.ppd was", {},
+		                 "failed: a.ppd: a.ppd changed while it was being edited.\n", {{"a.ppd", "X" + kPpd.substr(1)}}, 1, "",
+		                 StoppedAt(SYS_fchmod) + "printf X | dd of=a.ppd conv=notrunc status=none && touch -r was a.ppd && " + kGoOn);
+		c.args = Traced({"-e", "inject=fchmod:signal=SIGSTOP:when=1", PPDEDIT_INPLACE_BIN, "/R", "p.txt", "A4", "--", "a.ppd"});
+		return Needing(c, "strace");
+	}(),
+	// A file replaced each time the run has opened it and waits for its
+	// lock: the run gives up after eight tries.
+	InPlace("InPlaceReplacedAgainAndAgain", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "cp a.ppd keep && " + HeldLock("a.ppd"),
+	        {"/R", "p.txt", "A4", "--", "a.ppd"}, "failed: a.ppd: a.ppd was replaced again and again while it was being opened.\n",
+	        {{"go", ""}}, 1, "",
+	        "i=0 && while [ $i -lt 12 ]; do " + Await("[ " + Locks("a.ppd", true) + " -ge 1 ] || [ \"$(cut -d' ' -f3 /proc/$PID/stat)\" = Z ]") +
+	            "{ [ \"$(cut -d' ' -f3 /proc/$PID/stat)\" != Z ] || break; } && cp keep n && exec 5<n && flock 5 && mv n a.ppd && "
+	            "touch go && exec 4<&5 5<&- && i=$((i + 1)) || exit 1; done && [ $i -le 8 ]"),
 	// A file that another program keeps locked fails after the wait; the run
 	// goes on.
 	InPlace("InPlaceLockWaitBounded", {{"a.ppd", kPpd}, {"b.ppd", kPpd}, {"p.txt", kPageSize}}, HeldLock("a.ppd"),
@@ -960,6 +1006,10 @@ const Case kCases[] = {
 	InPlace("InPlaceDiffNameEscaped", {{"n\n.ppd", kPpd}, {"p.txt", kPageSize}}, "", {"-n", "--diff", "/R", "p.txt", "A4", "--", "n\n.ppd"},
 	        "changed: n\\n.ppd\n--- n\\n.ppd\n+++ n\\n.ppd\n@@ -1,5 +1,5 @@\n *PPD-Adobe: \"4.3\"\n *OpenGroup: General\n"
 	        "-*DefaultPageSize: Letter\n+*DefaultPageSize: A4\n *DefaultResolution: 300dpi\n *CloseGroup: General\n", {}),
+	// A walk edits compressed PPDs by their name, in any case, as they are.
+	InPlace("InPlaceRecursiveCompressed", {{"a.ppd.gz", kGzPpd}, {"B.PPD.GZ", kGzPpd}, {"c.gz", kGzPpd}, {"p.txt", kPageSize}}, "",
+	        {"-r", "/R", "p.txt", "A4", "--", "."}, "changed: ./B.PPD.GZ\nchanged: ./a.ppd.gz\n",
+	        {{"a.ppd.gz", Gzip(kA4Only)}, {"B.PPD.GZ", Gzip(kA4Only)}}),
 	[] {
 		Case c = InPlace("InPlaceRecursiveWithBackups", {{"p.txt", kPageSize}}, "mkdir -p d/s d/t && printf '%s' '" + kPpd + "' > d/s/a.PPD && "
 		                 "cp d/s/a.PPD d/t/x.ppd && cp d/s/a.PPD d/notes.txt && ln -s ../t/x.ppd d/s/l.ppd && ln -s t d/u",
