@@ -148,18 +148,18 @@ bool Splice(Walk *w, const char *part, const struct stat &link, bool folder)
 	return FromRoot(w);
 }
 
-// Steps into the folder part of the walk's folder.
-bool Enter(Walk *w, const char *part)
+// Steps into the folder part of the walk's folder: through it, when it is
+// a link of /proc, which the kernel alone follows.
+bool Enter(Walk *w, const char *part, bool magic)
 {
-	// The kernel follows a link of /proc; any other was spliced in.
-	int follow = OnProc(w->dir) ? 0 : O_NOFOLLOW;
-	int next = openat(w->dir, part, O_PATH | O_DIRECTORY | O_CLOEXEC | follow);
+	int next =
+	        openat(w->dir, part, O_PATH | O_DIRECTORY | O_CLOEXEC | (magic ? 0 : O_NOFOLLOW));
 	if (next < 0)
 		return false;
 	CloseFd(&w->dir);
 	w->dir = next;
 	struct stat folder;
-	return fstat(next, &folder) == 0 && Settle(w, folder);
+	return w->pendingCount == 0 || (fstat(next, &folder) == 0 && Settle(w, folder));
 }
 
 // Ends the walk on its last part, found as found with status seen: g_dir
@@ -193,12 +193,14 @@ Found Locate(const char *path, struct stat *st)
 		struct stat seen = {};
 		int rc = folder < 0 ? -1 : fstatat(w->dir, part, &seen, AT_SYMLINK_NOFOLLOW);
 		Found found = rc == 0 ? kEntry : errno == ENOENT ? kAbsent : kGone;
-		if (rc == 0 && S_ISLNK(seen.st_mode) && !OnProc(w->dir))
+		bool link = rc == 0 && S_ISLNK(seen.st_mode);
+		bool magic = link && OnProc(w->dir);
+		if (link && !magic)
 			on = Splice(w, part, seen, folder);
 		else if (folder == 0)
 			return Finish(w, part, found, seen, st);
 		else
-			on = folder > 0 && Enter(w, part);
+			on = folder > 0 && Enter(w, part, magic);
 	}
 	int e = errno;
 	CloseFd(&w->dir);

@@ -321,8 +321,10 @@ std::string HeldLock(const std::string &file)
 // Waits until the tool has exited.
 const std::string kExited = Await("[ \"$(cut -d' ' -f3 /proc/$PID/stat)\" = Z ]");
 
-// A run under strace: $C is the tool, strace's child, once it has started.
-const std::string kTraced = Await("C=$(tr -d ' ' < /proc/$PID/task/$PID/children) && [ -n \"$C\" ]");
+// A run under strace: $C is the tool, strace's child once it runs the tool
+// (strace may first start a child of its own, to probe the kernel).
+const std::string kTraced = Await("C=$(for c in $(cat /proc/$PID/task/$PID/children); do grep -qs '^ppdedit' /proc/$c/comm && "
+                                  "echo $c; done) && [ -n \"$C\" ]");
 // Waits until that tool, stopped by strace on the system call numbered nr,
 // goes no further, then lets it go on (again and again, in case it stopped
 // after the first SIGCONT) until it has ended.
