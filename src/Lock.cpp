@@ -16,6 +16,7 @@
 
 namespace {
 
+// How often the timer fires again once the wait is over.
 constexpr long kTickNs = 50 * 1000 * 1000;
 
 timer_t g_timer;
@@ -48,6 +49,7 @@ bool SetTimer(int seconds)
 	return timer_settime(g_timer, 0, &when, nullptr) == 0;
 }
 
+// Whether the monotonic clock has reached deadline.
 bool Over(const timespec &deadline)
 {
 	timespec now;
