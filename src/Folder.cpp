@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 
 int g_dir = -1;
@@ -180,12 +182,40 @@ Found Finish(Walk *w, const char *part, Found found, const struct stat &seen, st
 	return found == kGone || Settle(w, *st) ? found : kRefused;
 }
 
-} // namespace
+// Opens the folder part of path in one call when no link stands on its way
+// (the common case, and the walk's result then), and finds the last part
+// there, when it is no link either. False when the walk must do it.
+bool Direct(const char *path, struct stat *st, Found *found)
+{
+	static char folder[PATH_MAX];
+	const char *slash = strrchr(path, '/');
+	std::size_t len = slash ? static_cast<std::size_t>(slash - path) : 0;
+	std::size_t nameLen = slash ? strlen(slash + 1) : 0;
+	if (len == 0 || len >= sizeof folder || nameLen == 0 || nameLen > NAME_MAX)
+		return false;
+	memcpy(folder, path, len);
+	folder[len] = '\0';
+	open_how how = {};
+	how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+	how.resolve = RESOLVE_NO_SYMLINKS;
+	int dir = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folder, &how, sizeof how));
+	if (dir < 0)
+		return false;
+	int rc = fstatat(dir, slash + 1, st, AT_SYMLINK_NOFOLLOW);
+	if ((rc == 0 && S_ISLNK(st->st_mode)) || (rc != 0 && errno != ENOENT)) {
+		close(dir);
+		return false;
+	}
+	g_dir = dir;
+	strcpy(g_base, slash + 1);
+	*found = rc == 0 ? kEntry : fstat(dir, st) == 0 ? kAbsent : kGone;
+	return true;
+}
 
-Found Locate(const char *path, struct stat *st)
+// Walks path part by part, as Locate.
+Found Walked(const char *path, struct stat *st)
 {
 	Walk *w = &g_walk;
-	CloseFd(&g_dir);
 	bool on = StartWalk(w, path);
 	char part[NAME_MAX + 1];
 	while (on) {
@@ -206,6 +236,15 @@ Found Locate(const char *path, struct stat *st)
 	CloseFd(&w->dir);
 	errno = e;
 	return w->refused ? kRefused : kGone;
+}
+
+} // namespace
+
+Found Locate(const char *path, struct stat *st)
+{
+	CloseFd(&g_dir);
+	Found found;
+	return Direct(path, st, &found) ? found : Walked(path, st);
 }
 
 Found LocateIn(int folder, const char *name, struct stat *st)
