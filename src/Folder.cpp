@@ -7,6 +7,8 @@
 // Links are followed here, not by the kernel, so that each can be checked
 // once what it leads to is known: a run follows a link only when the running
 // user or root made it, or when it leads to its maker's own file or folder.
+// A name with no link on its way, the common case, is left to the kernel,
+// told to follow none.
 #include "Folder.h"
 
 #include <cerrno>
