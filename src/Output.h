@@ -1,17 +1,13 @@
 // The files that a run writes: the output, found once in its folder and
 // checked against the files being read, then written into a temporary file
 // that replaces it whole, or staged and copied over it when it must keep its
-// inode; and, for an edit in place, the input itself. Also the process's
-// standard descriptors and signals, since a signal must undo what the run has
-// begun on those files.
+// inode; and, for an edit in place, the input itself. The process's signals,
+// which must undo what the run has begun on those files, have a door of
+// their own, Signals.h.
 #ifndef OUTPUT_H
 #define OUTPUT_H
 
 #include <sys/stat.h>
-
-// Opens standard descriptors that are closed and sets the signal actions;
-// the first call of a process does it, later ones nothing.
-void PrepareProcess();
 
 // Whether two statuses show the same file, unchanged: its inode, size and
 // modification time.
@@ -31,12 +27,22 @@ bool SameVersion(const struct stat &a, const struct stat &b);
 [[nodiscard]] int OpenRenamedOutputFile(const char *path, const struct stat &in,
                                         const struct stat &para);
 
+// How long a run waits for another program's lock on a file it writes in
+// place, unless told otherwise, in seconds.
+constexpr int kLockWait = 10;
+// From now on, a file is locked after a wait of at most seconds.
+void WaitForLocks(int seconds);
 // From now on, a file edited in place that is replaced is kept as its name
 // followed by suffix, beside it (null: no backups).
 void BackupAs(const char *suffix);
 // The next file to edit in place is name in the open folder folder, found
 // without following links, instead of by its path (-1: by its path).
 void FindIn(int folder, const char *name);
+// Opens the folder named path for a walk, following only the links that an
+// output's name may follow. Its descriptor; -1 when path names a folder
+// that cannot be opened; -2 when it names no folder that may be walked (a
+// file, nothing, a refused link), to be edited as a file, which says why.
+[[nodiscard]] int OpenFolderToWalk(const char *path);
 // Opens a regular file to be edited in place, locked against a second edit,
 // once its name still leads to it. Returns the descriptor, -1 when it cannot
 // be opened (errno says why; nothing printed), or -2 when it is refused
@@ -71,10 +77,6 @@ void SyncOutput(bool sync);
 // go of it. Safe to call again. The descriptor written to is closed by the
 // caller.
 void DiscardOutputFile();
-// Lets the ending signals in again once the run has reported an output that
-// was put in place: from the rename on, they wait, so that a signal cannot
-// end the run between a change and its report.
-void ReleaseSignals();
 // Report that the output could not be made or written; return 0.
 int OutputNotCreated();
 int OutputWriteError();

@@ -19,6 +19,7 @@
 #include "Defaults.h"
 #include "FileIO.h"
 #include "Output.h"
+#include "Signals.h"
 
 #include <algorithm>
 #include <climits>
@@ -704,6 +705,7 @@ void UseInPlace(const InPlace *how)
 	ShowChanges(how ? how->diff : -1, how ? how->label : nullptr);
 	BackupAs(how ? how->backup : nullptr);
 	FindIn(how ? how->folder : -1, how ? how->name : nullptr);
+	WaitForLocks(how && how->wait >= 0 ? how->wait : kLockWait);
 }
 
 } // namespace

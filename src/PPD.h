@@ -50,6 +50,8 @@ struct InPlace {
 	const char *label;  // the file's name in the diff
 	int folder;         // the file is name in this open folder, found without
 	const char *name;   // following links; -1: found by its path
+	int wait;           // the longest wait for another program's lock, in
+	                    // seconds; -1: ppdedit's
 };
 [[nodiscard]] int EditInPlace(int argc, char *argv[], const InPlace &how);
 // Once a changed file is reported: the signals that end the run, held from

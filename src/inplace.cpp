@@ -8,10 +8,13 @@
 // any file, and a mistake that no file can mend ends the run there. Unlike
 // ppdedit, this program follows the usual conventions: options anywhere
 // before "--", usage errors on standard error, and an exit status.
+#include "Output.h"
 #include "PPD.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -72,6 +75,8 @@ const char kUsage[] =
         "  -r, --recursive        edit the .ppd and .ppd.gz files under each folder\n"
         "      --sync             flush each replaced file and its folder to the disk\n"
         "      --no-check         write a new text even when it brings a fault\n"
+        "      --wait=SECONDS     wait at most SECONDS (10) for a file that another\n"
+        "                         program has locked; then it fails\n"
         "      --help             print this help\n"
         "      --version          print the version\n"
         "\n"
@@ -117,6 +122,21 @@ bool TakeDefault(char *word, Options *o)
 	return false;
 }
 
+// Takes the longest wait for another program's lock: a whole number of
+// seconds.
+bool TakeWait(const char *seconds, Options *o)
+{
+	char *end;
+	errno = 0;
+	long n = strtol(seconds, &end, 10);
+	if (isdigit(static_cast<unsigned char>(*seconds)) && !*end && errno == 0 && n <= INT_MAX) {
+		o->how.wait = static_cast<int>(n);
+		return true;
+	}
+	fputs("ppdedit-inplace: --wait takes a whole number of seconds\n", stderr);
+	return false;
+}
+
 // Takes one option; false for one that is not known.
 bool TakeOption(int c, Options *o, std::vector<char *> *words)
 {
@@ -152,6 +172,8 @@ bool TakeOption(int c, Options *o, std::vector<char *> *words)
 	case 'P':
 		words->push_back(optarg);
 		return true;
+	case 'w':
+		return TakeWait(optarg, o);
 	case 'h':
 		fputs(kUsage, stdout);
 		break;
@@ -182,10 +204,11 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	                               {"diff", no_argument, nullptr, 'd'},
 	                               {"recursive", no_argument, nullptr, 'r'},
 	                               {"sync", no_argument, nullptr, 's'},
+	                               {"wait", required_argument, nullptr, 'w'},
 	                               {"help", no_argument, nullptr, 'h'},
 	                               {"version", no_argument, nullptr, 'v'},
 	                               {nullptr, 0, nullptr, 0}};
-	*o = {{0, nullptr, -1, nullptr, -1, nullptr}, false, false, false, false, false, {}};
+	*o = {{0, nullptr, -1, nullptr, -1, nullptr, -1}, false, false, false, false, false, {}};
 	*forcedFrom = SIZE_MAX;
 	const char *lastValue = nullptr;
 	int c;
@@ -268,29 +291,70 @@ bool IsControl(unsigned char c)
 	return c < 0x20 || c == 0x7f;
 }
 
-bool NeedsEscape(unsigned char c)
+// The length of the UTF-8 character that starts at p, or 0 when the bytes
+// there are none: a byte that cannot start one, a sequence cut short, an
+// overlong form, a surrogate, or a code point past U+10FFFF.
+std::size_t Utf8Length(const unsigned char *p)
 {
-	return IsControl(c) || c == '\\';
+	unsigned char c = p[0];
+	std::size_t len = c < 0x80   ? 1
+	                  : c < 0xc2 ? 0
+	                  : c < 0xe0 ? 2
+	                  : c < 0xf0 ? 3
+	                  : c < 0xf5 ? 4
+	                             : 0;
+	for (std::size_t i = 1; i < len; i++)
+		if ((p[i] & 0xc0) != 0x80)
+			return 0;
+	bool outside = (c == 0xe0 && p[1] < 0xa0) || (c == 0xed && p[1] > 0x9f) ||
+	               (c == 0xf0 && p[1] < 0x90) || (c == 0xf4 && p[1] > 0x8f);
+	return outside ? 0 : len;
 }
 
-// Text as it is, or escaped when it holds control characters or a
-// backslash (\n, \t, \\, octal for the rest), so that one report line is
-// one file, and an escaped name is never another name as it is.
+// How many bytes at p a terminal could take for something else, and so are
+// escaped: a control character, C1 (U+0080 to U+009F) as well as C0 and
+// DEL, or a byte that is not UTF-8. 0 for a character printed as it is.
+std::size_t Unprintable(const unsigned char *p)
+{
+	std::size_t len = Utf8Length(p);
+	if (len == 0)
+		return 1;
+	bool control = len == 1 ? IsControl(*p) : len == 2 && p[0] == 0xc2 && p[1] < 0xa0;
+	return control ? len : 0;
+}
+
+// Appends the n bytes at p to s, escaped: \n, \t, \\, octal for the rest.
+void AppendEscaped(std::string *s, const unsigned char *p, std::size_t n)
+{
+	char octal[8];
+	for (std::size_t i = 0; i < n; i++) {
+		unsigned char c = p[i];
+		if (c == '\n' || c == '\t' || c == '\\')
+			*s += {'\\', c == '\n' ? 'n' : c == '\t' ? 't' : '\\'};
+		else
+			s->append(octal, static_cast<std::size_t>(
+			                         snprintf(octal, sizeof octal, "\\%03o", c)));
+	}
+}
+
+// Text as it is, or, when it holds control characters, bytes that are not
+// UTF-8 or a backslash, with those escaped as ls escapes them, so that one
+// report line is one file, a name cannot drive the terminal, and an escaped
+// name is never another name as it is.
 std::string Escaped(const char *text)
 {
 	const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-	if (std::none_of(p, p + strlen(text), NeedsEscape))
+	auto plain = [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '\\'; };
+	if (std::all_of(p, p + strlen(text), plain))
 		return text;
 	std::string s;
-	char octal[8];
-	for (; *p; p++) {
-		if (*p == '\\' || *p == '\n' || *p == '\t')
-			s += {'\\', *p == '\n' ? 'n' : *p == '\t' ? 't' : '\\'};
-		else if (IsControl(*p))
-			s.append(octal, static_cast<std::size_t>(
-			                        snprintf(octal, sizeof octal, "\\%03o", *p)));
+	while (*p) {
+		std::size_t n = *p == '\\' ? 1 : Unprintable(p);
+		if (n)
+			AppendEscaped(&s, p, n);
 		else
-			s += static_cast<char>(*p);
+			s.append(reinterpret_cast<const char *>(p), n = Utf8Length(p));
+		p += n;
 	}
 	return s;
 }
@@ -298,6 +362,20 @@ std::string Escaped(const char *text)
 void PrintText(const char *text)
 {
 	fputs(Escaped(text).c_str(), stdout);
+}
+
+// Refuses a parameter that holds a CR or an LF: filled into a line, it
+// would write lines of its own that no parameter file holds. False, said.
+bool OneLineParameters(const Command &c)
+{
+	for (std::size_t i = c.fileAt + 3; i + 1 < c.run.size(); i++) {
+		if (!strpbrk(c.run[i], "\r\n"))
+			continue;
+		fprintf(stderr, "ppdedit-inplace: the parameter for !%zu! holds a line break: %s\n",
+		        i - c.fileAt - 3, Escaped(c.run[i]).c_str());
+		return false;
+	}
+	return true;
 }
 
 // Says once that the report cannot be written.
@@ -491,10 +569,8 @@ int EditAll(Run *r)
 {
 	for (int i = 0; i < r->cmd->count; i++) {
 		char *path = r->cmd->files[i];
-		struct stat st;
-		bool folder = r->opt->recursive && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-		int dir = folder ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-		bool ok = !folder    ? EditOne(r, path, -1, nullptr)
+		int dir = r->opt->recursive ? OpenFolderToWalk(path) : -2;
+		bool ok = dir == -2  ? EditOne(r, path, -1, nullptr)
 		          : dir >= 0 ? Walk(r, dir, path)
 		                     : FolderFails(r, path);
 		if (!ok)
@@ -548,6 +624,8 @@ int main(int argc, char *argv[])
 	}
 	if (o.done)
 		return fflush(stdout) == 0 ? kExitOk : (ReportError(), kExitFailed);
+	if (!OneLineParameters(c))
+		return kExitUsage;
 	c.files = argv + files;
 	c.count = argc - files;
 	int status = RunAll(&c, &o);

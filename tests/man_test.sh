@@ -30,8 +30,9 @@ if [ "$name" = PPDEDIT ]; then
 else
 	want="NAME|SYNOPSIS|DESCRIPTION|OPTIONS|EXIT STATUS|DIAGNOSTICS|EXAMPLES|CAVEATS|COPYRIGHT|SEE ALSO|"
 	see="ppdedit (1)|flock (2)|rename (2)"
-	# The sentences of a failed: line that say why a file is not replaced.
-	formats=$(grep -ho 'printf("%s [^"]*\\n"' "$src"/src/Output.cpp | sed 's/^printf(//; s/%ju/N/')
+	# The sentences of a failed: line that say why a file is not replaced
+	# (the parameter file's own message, with its counts, is not one).
+	formats=$(grep -ho 'printf("%s [^"]*\\n"' "$src"/src/*.cpp | grep -v %zu | sed 's/^printf(//; s/%ju/N/')
 fi
 [ "$sections" = "$want" ] || { echo "sections: $sections"; echo "want:     $want"; fail=1; }
 
@@ -60,7 +61,7 @@ done
 unset IFS
 
 text=$(echo "$rendered" | tr -s ' \n' ' ')
-for message in $(echo "$formats" | sed 's/^"//; s/\\n"$//; s/%s/F/; s/%s/T/; s/ /_/g'); do
+for message in $(echo "$formats" | sed 's/^"//; s/\\n"$//; s/%s/F/; s/%s/T/; s/%s/.../g; s/ /_/g'); do
 	message=$(echo "$message" | tr _ ' ')
 	case $text in
 	*"$message"*) ;;

@@ -1,0 +1,141 @@
+// Backups: with a suffix given, a file edited in place that is replaced is
+// kept as its name followed by the suffix, beside it, in place of any older
+// backup.
+//
+// At every instant the old file has its name or its backup's, so that no
+// failure and no kill can leave it under a hidden name alone. The steps:
+//
+// 1. An older backup, NAME.SUFFIX, is moved aside to a hidden name that says
+//    what it holds: ".NAME.SUFFIX.ppdedit-XXXXXX".
+// 2. The old file, from the descriptor it was read on, is linked as
+//    NAME.SUFFIX.
+// 3. The new file is renamed over NAME: the same rename as a run without
+//    backups, which a file system such as ext4 flushes to the disk as it
+//    does a file written over (an exchange of the two names would not be).
+// 4. The older backup, aside, is removed.
+//
+// A failure before step 3 gives the older backup its name again. A kill
+// between steps 2 and 3 leaves NAME with two links, NAME and NAME.SUFFIX,
+// which a later run with the same suffix recognizes and replaces; a kill
+// after step 1 may leave the older backup under its hidden name.
+#include "Backup.h"
+
+#include "Folder.h"
+#include "TempFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+
+namespace {
+
+// The backup's name in g_dir, and where the older backup was moved aside
+// (g_moved) while the new file takes its place.
+char g_backupName[NAME_MAX + 1];
+char g_aside[NAME_MAX + 1];
+bool g_moved;
+
+// Writes the backup's name, g_base followed by suffix, into backup. False
+// when it does not fit in a name.
+bool BackupName(const char *suffix, char *backup)
+{
+	int n = snprintf(backup, NAME_MAX + 1, "%s%s", g_base, suffix);
+	return n >= 0 && n <= NAME_MAX;
+}
+
+// Moves an older backup aside, to a hidden name of its own. 1 when moved, 0
+// when there is none, -1 when it cannot be.
+int MoveAside()
+{
+	for (int tries = 0; tries < kTempTries; tries++) {
+		HiddenName(g_backupName, g_aside);
+		if (renameat2(g_dir, g_backupName, g_dir, g_aside, RENAME_NOREPLACE) == 0)
+			return 1;
+		if (errno == ENOENT)
+			return 0;
+		if (errno != EEXIST)
+			return -1;
+	}
+	return -1;
+}
+
+// Links the file open on fd under the backup's name: the file that was read,
+// whatever its name leads to now.
+bool LinkOld(int fd)
+{
+	if (linkat(fd, "", g_dir, g_backupName, AT_EMPTY_PATH) == 0)
+		return true;
+	// AT_EMPTY_PATH needs a capability that only root has: /proc then.
+	char path[32];
+	snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+	return errno == ENOENT &&
+	       linkat(AT_FDCWD, path, g_dir, g_backupName, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Gives the older backup its name again: over the link just made (linked),
+// or into a name that must still be free. Without an older backup, the link
+// is removed. Said when the older backup stays aside.
+void PutBack(const char *name, bool linked)
+{
+	if (!g_moved) {
+		if (linked)
+			unlinkat(g_dir, g_backupName, 0);
+		return;
+	}
+	g_moved = false;
+	unsigned flags = linked ? 0 : RENAME_NOREPLACE;
+	if (renameat2(g_dir, g_aside, g_dir, g_backupName, flags) != 0)
+		printf("%s was left as it was, but its older backup is left as %s.\n", name,
+		       g_aside);
+}
+
+} // namespace
+
+int BackupPossible(const char *name, const char *suffix)
+{
+	char backup[NAME_MAX + 1];
+	struct stat dir, old;
+	bool fits = BackupName(suffix, backup);
+	bool none =
+	        fits && fstatat(g_dir, backup, &old, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+	bool sticky = fstat(g_dir, &dir) == 0 && (dir.st_mode & S_ISVTX);
+	uid_t me = geteuid();
+	if (none || (fits && !S_ISDIR(old.st_mode) &&
+	             (!sticky || me == 0 || old.st_uid == me || dir.st_uid == me)))
+		return 1;
+	printf("%s can not be backed up with the suffix %s.\n", name, suffix);
+	return 0;
+}
+
+bool IsOwnBackup(const char *suffix, const struct stat &st)
+{
+	char backup[NAME_MAX + 1];
+	struct stat other;
+	return st.st_nlink == 2 && BackupName(suffix, backup) &&
+	       fstatat(g_dir, backup, &other, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(other, st);
+}
+
+int KeepBackup(const char *name, const char *suffix, int old)
+{
+	int moved = BackupName(suffix, g_backupName) ? MoveAside() : -1;
+	g_moved = moved > 0;
+	if (moved >= 0 && LinkOld(old))
+		return 1;
+	PutBack(name, false);
+	printf("%s can not be backed up with the suffix %s.\n", name, suffix);
+	return 0;
+}
+
+void UndoBackup(const char *name)
+{
+	PutBack(name, true);
+}
+
+int DropOlderBackup(const char *name)
+{
+	bool stays = g_moved && unlinkat(g_dir, g_aside, 0) != 0;
+	g_moved = false;
+	if (stays)
+		printf("%s was replaced, but its older backup is left as %s.\n", name, g_aside);
+	return !stays;
+}

@@ -1,0 +1,29 @@
+// Backups of the files that an edit in place replaces: the old file kept as
+// its name followed by a suffix, beside it, in place of any older backup.
+#ifndef BACKUP_H
+#define BACKUP_H
+
+#include <sys/stat.h>
+
+// Whether the output's backup, g_base followed by suffix in g_dir, can be
+// made: its name fits, is no folder, and an older backup there is one that
+// this process may replace. Said, naming name, when not.
+int BackupPossible(const char *name, const char *suffix);
+// Whether the file of status st has two links, its name and its backup's:
+// what a run killed while it kept a backup leaves, and a replacement does
+// not split.
+bool IsOwnBackup(const char *suffix, const struct stat &st);
+
+// Keeps the old file, open on old, as the output's backup before the new
+// file takes its name: moves an older backup aside, to a hidden name, and
+// links the old file under the backup's name. 0, said, when it cannot;
+// nothing is then changed.
+int KeepBackup(const char *name, const char *suffix, int old);
+// Undoes KeepBackup when the new file could not take the name: the older
+// backup takes its name again. Said when it cannot.
+void UndoBackup(const char *name);
+// Once the new file has taken the name: removes the older backup that was
+// moved aside. 0, said, when it stays.
+int DropOlderBackup(const char *name);
+
+#endif
