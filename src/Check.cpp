@@ -497,8 +497,8 @@ struct Firsts {
 	bool read[256];
 	constexpr Firsts() : read()
 	{
-		for (unsigned char c : "OCJDcLUNPFMSI")
-			read[c] = true;
+		for (char c : "OCJDcLUNPFMSI")
+			read[static_cast<unsigned char>(c)] = true;
 		for (int c = 'a'; c <= 'z'; c++)
 			read[c] = true;
 	}
@@ -637,8 +637,10 @@ void CheckShared(const char *p, std::size_t n)
 		p += line;
 		n -= line;
 		g_joined = Alike();
+		// Judged at whole lines only: a line cut by a chunk reads unquoted
+		// in the old text until its end arrives.
 		const Text &old = g_texts[kOld], &now = g_texts[kNew];
-		if (!g_swallowed && now.quoted && !old.quoted)
+		if (lf && !g_swallowed && now.quoted && !old.quoted)
 			g_swallowed = now.quoteLine;
 	}
 	LineCutter &c = g_texts[kOld].cut;

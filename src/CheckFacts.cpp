@@ -118,7 +118,8 @@ bool g_sizesTouched;
 void CopyName(char *to, std::size_t size, Span s)
 {
 	std::size_t n = s.n < size ? s.n : size - 1;
-	memcpy(to, s.p, n);
+	if (n > 0)
+		memcpy(to, s.p, n);
 	to[n] = '\0';
 }
 
@@ -217,7 +218,7 @@ Span DefaultValue(Span v)
 		v.n--;
 	if (v.n >= 2 && v.p[0] == '"' && v.p[v.n - 1] == '"')
 		v = {v.p + 1, v.n - 2};
-	const void *slash = memchr(v.p, '/', v.n);
+	const void *slash = v.n > 0 ? memchr(v.p, '/', v.n) : nullptr;
 	if (slash)
 		v.n = static_cast<std::size_t>(static_cast<const char *>(slash) - v.p);
 	return v;

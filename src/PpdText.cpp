@@ -246,7 +246,11 @@ void ParseLine(const TextLine &line, PpdLine *out)
 {
 	const char *p = line.p;
 	std::size_t n = line.held;
+	// Empty spans still point somewhere, so that they compare and search
+	// like any other.
+	constexpr Span none = {"", 0};
 	*out = {};
+	out->keyword = out->option = out->translation = out->value = none;
 	// "*%" starts a comment; so does "* ", which the printing system
 	// passes over too.
 	if (n == 0 || p[0] != '*') {
@@ -418,7 +422,8 @@ void HashInto(std::uint64_t *h, std::uint64_t *f, Span s)
 			*f = Mix(*f, w | kFold);
 	}
 	std::uint64_t w = 0;
-	memcpy(&w, s.p + i, s.n - i);
+	if (s.n > i)
+		memcpy(&w, s.p + i, s.n - i);
 	std::uint64_t len = static_cast<std::uint64_t>(s.n) << 56;
 	*h = Mix(*h, w ^ len);
 	if (f)

@@ -135,6 +135,8 @@ inline std::uint64_t Below(unsigned to)
 // the line being read; a colon as the line's first byte opens no value.
 inline void TakeQuotes(Skimmer *k, unsigned to)
 {
+	if (k->pos >= to)
+		return;
 	std::uint64_t range = Below(to) & ~Below(k->pos);
 	std::uint64_t quotes = k->quotes & range;
 	// Most lines hold no quote: their colon does not matter either, unless
