@@ -1,12 +1,14 @@
-// Backups: with a suffix given, a file edited in place that is replaced is
-// kept as its name followed by the suffix, beside it, in place of any older
-// backup.
+// Backups: a file edited in place that is replaced is kept beside it, as
+// cp and mv keep one: a simple backup, its name followed by the suffix, in
+// place of any older one; or a numbered one, NAME.~N~, one more than the
+// highest there, which replaces none.
 //
 // At every instant the old file has its name or its backup's, so that no
 // failure and no kill can leave it under a hidden name alone. The steps:
 //
-// 1. An older backup, NAME.SUFFIX, is moved aside to a hidden name that says
-//    what it holds: ".NAME.SUFFIX.ppdedit-XXXXXX".
+// 1. An older simple backup, NAME.SUFFIX, is moved aside to a hidden name
+//    that says what it holds: ".NAME.SUFFIX.ppdedit-XXXXXX". A numbered
+//    backup's name is free: nothing is moved.
 // 2. The old file, from the descriptor it was read on, is linked as
 //    NAME.SUFFIX.
 // 3. The new file is renamed over NAME: the same rename as a run without
@@ -16,8 +18,9 @@
 //
 // A failure before step 3 gives the older backup its name again. A kill
 // between steps 2 and 3 leaves NAME with two links, NAME and NAME.SUFFIX,
-// which a later run with the same suffix recognizes and replaces; a kill
-// after step 1 may leave the older backup under its hidden name.
+// which a later run with the same suffix recognizes and replaces (or, with
+// numbered backups, keeps as the file's newest); a kill after step 1 may
+// leave the older backup under its hidden name.
 #include "Backup.h"
 
 #include "Folder.h"
@@ -25,7 +28,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,12 +42,58 @@ char g_backupName[NAME_MAX + 1];
 char g_aside[NAME_MAX + 1];
 bool g_moved;
 
-// Writes the backup's name, g_base followed by suffix, into backup. False
-// when it does not fit in a name.
-bool BackupName(const char *suffix, char *backup)
+// How backups are made, and whether the backup being made is numbered: its
+// name is then free, and no older backup is moved aside.
+int g_control = kBackupSimple;
+bool g_numbered;
+// Whether KeepBackup linked the old file under g_backupName, for UndoBackup
+// to remove.
+bool g_linked;
+
+// N when name is a numbered backup's, base followed by ".~N~"; else 0.
+long BackupNumber(const char *name, const char *base, std::size_t len)
 {
-	int n = snprintf(backup, NAME_MAX + 1, "%s%s", g_base, suffix);
-	return n >= 0 && n <= NAME_MAX;
+	if (strncmp(name, base, len) != 0 || strncmp(name + len, ".~", 2) != 0)
+		return 0;
+	const char *digits = name + len + 2;
+	char *end;
+	long n = *digits >= '1' && *digits <= '9' ? strtol(digits, &end, 10) : 0;
+	return n > 0 && end[0] == '~' && end[1] == '\0' ? n : 0;
+}
+
+// The highest N among g_base's numbered backups in g_dir: 0 when there is
+// none, -1 when the folder cannot be read.
+long HighestNumbered()
+{
+	int fd = openat(g_dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+	if (!d) {
+		if (fd >= 0)
+			close(fd);
+		return -1;
+	}
+	std::size_t len = strlen(g_base);
+	long high = 0;
+	errno = 0;
+	while (dirent *e = readdir(d)) {
+		long n = BackupNumber(e->d_name, g_base, len);
+		high = n > high ? n : high;
+	}
+	bool read = errno == 0;
+	closedir(d);
+	return read ? high : -1;
+}
+
+// Writes the name of g_base's backup into backup: the newest one there
+// (latest), or the next to make. False when the name does not fit, or the
+// folder cannot be read for the numbers.
+bool BackupName(const char *suffix, char *backup, bool latest = false)
+{
+	long high = g_control == kBackupSimple ? 0 : HighestNumbered();
+	g_numbered = g_control == kBackupNumbered || (g_control == kBackupExisting && high > 0);
+	int n = g_numbered ? snprintf(backup, NAME_MAX + 1, "%s.~%ld~", g_base, high + !latest)
+	                   : snprintf(backup, NAME_MAX + 1, "%s%s", g_base, suffix);
+	return high >= 0 && n >= 0 && n <= NAME_MAX;
 }
 
 // Moves an older backup aside, to a hidden name of its own. 1 when moved, 0
@@ -111,24 +164,35 @@ bool IsOwnBackup(const char *suffix, const struct stat &st)
 {
 	char backup[NAME_MAX + 1];
 	struct stat other;
-	return st.st_nlink == 2 && BackupName(suffix, backup) &&
+	return st.st_nlink == 2 && BackupName(suffix, backup, true) &&
 	       fstatat(g_dir, backup, &other, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(other, st);
 }
 
 int KeepBackup(const char *name, const char *suffix, int old)
 {
-	int moved = BackupName(suffix, g_backupName) ? MoveAside() : -1;
-	g_moved = moved > 0;
-	if (moved >= 0 && LinkOld(old))
-		return 1;
-	PutBack(name, false);
+	g_linked = false;
+	struct stat st;
+	if (g_control != kBackupSimple && fstat(old, &st) == 0 && IsOwnBackup(suffix, st) &&
+	    g_numbered)
+		return 1; // kept already, by a run killed before its rename
+	for (int tries = 0; tries < kTempTries; tries++) {
+		int moved = BackupName(suffix, g_backupName) ? g_numbered ? 0 : MoveAside() : -1;
+		g_moved = moved > 0;
+		g_linked = moved >= 0 && LinkOld(old);
+		if (g_linked)
+			return 1;
+		bool taken = g_numbered && errno == EEXIST; // by another run: the next one
+		PutBack(name, false);
+		if (!taken)
+			break;
+	}
 	printf("%s can not be backed up with the suffix %s.\n", name, suffix);
 	return 0;
 }
 
 void UndoBackup(const char *name)
 {
-	PutBack(name, true);
+	PutBack(name, g_linked);
 }
 
 int DropOlderBackup(const char *name)
@@ -138,4 +202,18 @@ int DropOlderBackup(const char *name)
 	if (stays)
 		printf("%s was replaced, but its older backup is left as %s.\n", name, g_aside);
 	return !stays;
+}
+
+void BackupControl(int control)
+{
+	g_control = control;
+}
+
+bool IsBackupName(const char *name, const char *suffix)
+{
+	std::size_t n = strlen(name), s = strlen(suffix);
+	const char *tilde = n > 0 && name[n - 1] == '~' ? strrchr(name, '.') : nullptr;
+	bool numbered = tilde && tilde[1] == '~' &&
+	                BackupNumber(name, name, static_cast<std::size_t>(tilde - name)) > 0;
+	return numbered || (n > s && strcmp(name + n - s, suffix) == 0);
 }

@@ -1,11 +1,22 @@
-// Backups of the files that an edit in place replaces: the old file kept as
-// its name followed by a suffix, beside it, in place of any older backup.
+// Backups of the files that an edit in place replaces: the old file kept
+// beside it, as its name followed by a suffix in place of any older backup,
+// or under a number of its own.
 #ifndef BACKUP_H
 #define BACKUP_H
 
 #include <sys/stat.h>
 
-// Whether the output's backup, g_base followed by suffix in g_dir, can be
+// How backups are made, as cp and mv make them: none; NAME followed by the
+// suffix (simple); NAME.~N~, one more than the highest N there (numbered);
+// numbered where the file has numbered backups already, else simple
+// (existing).
+enum { kBackupNone, kBackupSimple, kBackupNumbered, kBackupExisting };
+// From now on, backups are made so.
+void BackupControl(int control);
+// Whether name is a backup's name: it ends in suffix, or in ".~N~".
+bool IsBackupName(const char *name, const char *suffix);
+
+// Whether the output's backup, g_base followed by suffix (or its number) in g_dir, can be
 // made: its name fits, is no folder, and an older backup there is one that
 // this process may replace. Said, naming name, when not.
 int BackupPossible(const char *name, const char *suffix);

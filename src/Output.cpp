@@ -260,9 +260,10 @@ void WaitForLocks(int seconds)
 	g_wait = seconds;
 }
 
-void BackupAs(const char *suffix)
+void BackupAs(const char *suffix, int control)
 {
-	g_backup = suffix;
+	g_backup = control == kBackupNone ? nullptr : suffix;
+	BackupControl(control);
 }
 
 void FindIn(int folder, const char *name)

@@ -7,6 +7,8 @@
 #ifndef OUTPUT_H
 #define OUTPUT_H
 
+#include "Backup.h"
+
 #include <sys/stat.h>
 
 // Whether two statuses show the same file, unchanged: its inode, size and
@@ -32,9 +34,10 @@ bool SameVersion(const struct stat &a, const struct stat &b);
 constexpr int kLockWait = 10;
 // From now on, a file is locked after a wait of at most seconds.
 void WaitForLocks(int seconds);
-// From now on, a file edited in place that is replaced is kept as its name
-// followed by suffix, beside it (null: no backups).
-void BackupAs(const char *suffix);
+// From now on, a file edited in place that is replaced is kept beside it,
+// as control says (kBackupSimple: its name followed by suffix); null: no
+// backups.
+void BackupAs(const char *suffix, int control);
 // The next file to edit in place is name in the open folder folder, found
 // without following links, instead of by its path (-1: by its path).
 void FindIn(int folder, const char *name);

@@ -84,6 +84,8 @@ bool g_keptPara;
 const DefaultAsked *g_asked;
 int g_askedCount;
 char g_note[256];
+// Whether the last edit in place found some of its keys, but not all.
+bool g_inPart;
 
 // Takes the next parameter-file line into line as text, and says what it
 // gave; only a read error is reported here.
@@ -560,6 +562,23 @@ int SetDefaults()
 	return Finish();
 }
 
+// Notes, for the report, the keys that found no line after the line of the
+// key before them: every key after the first found ones, when some were.
+void NoteKeysNotFound(std::size_t found)
+{
+	std::size_t keys = (g_keptCount + 1) / 2;
+	std::size_t first = found + 1;
+	g_inPart = found > 0 && found < keys;
+	if (!g_inPart)
+		return;
+	if (first == keys)
+		snprintf(g_note, sizeof g_note, "key %zu not found", first);
+	else if (first + 1 == keys)
+		snprintf(g_note, sizeof g_note, "keys %zu, %zu not found", first, keys);
+	else
+		snprintf(g_note, sizeof g_note, "keys %zu to %zu not found", first, keys);
+}
+
 } // namespace
 
 // Copies the input, writing each key line's first match after the previous
@@ -574,8 +593,10 @@ int Replace(int argc, char *argv[])
 	CopyInput();
 	Piece piece;
 	int got;
+	std::size_t found = 0;
 	while ((got = FindInputPiece(key, trimmed, &piece)) > 0) {
 		g_matched = true;
+		found++;
 		got = ReadParaLine(replacement);
 		if (got <= 0)
 			break; // a key without a replacement: its line stays as it is
@@ -588,6 +609,8 @@ int Replace(int argc, char *argv[])
 	}
 	if (got < 0)
 		return Abandon();
+	if (g_inPlace)
+		NoteKeysNotFound(found);
 	return Finish();
 }
 
@@ -703,7 +726,7 @@ void UseInPlace(const InPlace *how)
 	MatchByPrefix(how && (how->flags & kPrefix));
 	CheckEdits(how && !(how->flags & kNoCheck));
 	ShowChanges(how ? how->diff : -1, how ? how->label : nullptr);
-	BackupAs(how ? how->backup : nullptr);
+	BackupAs(how ? how->backup : nullptr, how ? how->backupControl : kBackupNone);
 	FindIn(how ? how->folder : -1, how ? how->name : nullptr);
 	WaitForLocks(how && how->wait >= 0 ? how->wait : kLockWait);
 }
@@ -716,7 +739,7 @@ void UseInPlace(const InPlace *how)
 int EditInPlace(int argc, char *argv[], const InPlace &how)
 {
 	UseInPlace(&how);
-	g_marked = g_matched = false;
+	g_marked = g_matched = g_inPart = false;
 	g_note[0] = '\0';
 	int ok = Initialize(argv) &&
 	         (g_askedCount   ? SetDefaults()
@@ -730,6 +753,11 @@ int EditInPlace(int argc, char *argv[], const InPlace &how)
 	if (InputChanged())
 		return kEditChanged;
 	return g_matched ? kEditAlready : kEditUnchanged;
+}
+
+bool EditInPart()
+{
+	return g_inPart;
 }
 
 void FileReported()
@@ -776,19 +804,51 @@ int KeepPiece(const char *line)
 	return 1;
 }
 
+// Refuses a written line that ends in CR LF when it keeps its own ending:
+// the files edited may end their lines with LF alone.
+int NotCrLf(const char *line, std::size_t number)
+{
+	std::size_t n = strlen(line);
+	if (n < 2 || strcmp(line + n - 2, "\r\n") != 0)
+		return 1;
+	printf("%s, line %zu: a CR LF line ending, which LF files would get too: give -e to end "
+	       "written lines as each file does\n",
+	       g_szPathName[kPathPara], number);
+	return 0;
+}
+
+// Refuses a written last line without a line ending, when it keeps its own:
+// it would be joined to the line after it.
+int Ended(const char *line, std::size_t number)
+{
+	if (strchr(line, '\n'))
+		return 1;
+	printf("%s, line %zu: no line ending: %s (end it, or give -e)\n", g_szPathName[kPathPara],
+	       number, line);
+	return 0;
+}
+
 // Reads, fills and keeps every piece of the open parameter file. 0 when one
-// cannot be kept, or there are fewer than the mode needs.
-int KeepPieces(int count, char *const parameters[])
+// cannot be kept, or there are fewer than the mode needs. Unless their
+// endings are the edited lines' (keepEndings), written lines must end, and
+// not in CR LF.
+int KeepPieces(int count, char *const parameters[], bool keepEndings)
 {
 	char line[kLineMax];
+	char last[kLineMax] = "\n";
 	int got;
 	while ((got = TakeParaLine(line)) == kParaLine) {
 		std::size_t n = g_keptCount;
+		bool checked = keepEndings || !IsWritten(n) || NotCrLf(line, n + 1);
+		if (!keepEndings)
+			strcpy(last, IsWritten(n) ? line : "\n");
 		bool filled = !IsWritten(n) ||
 		              (Fill(line, count, parameters) && AllFilled(line, n + 1, count));
-		if (!filled || !KeepPiece(line))
+		if (!checked || !filled || !KeepPiece(line))
 			return 0;
 	}
+	if (got == kParaEnd && !Ended(last, g_keptCount))
+		return 0;
 	return ParaLineResult(got, g_keptCount < (g_nMode == 0 ? 2u : 1u)) == 0;
 }
 
@@ -814,7 +874,7 @@ void KeepDefaults(const DefaultAsked *asked, int count)
 	KeepParaPieces(g_keptText, g_keptEnds, 0);
 }
 
-int KeepParameterFile(int argc, char *argv[])
+int KeepParameterFile(int argc, char *argv[], bool keepEndings)
 {
 	g_nMode = strcmp(argv[1], "/R") == 0 ? 1 : 0;
 	int first = g_nMode ? kReplaceFirstParameter : kAddFirstParameter;
@@ -830,7 +890,7 @@ int KeepParameterFile(int argc, char *argv[])
 		return 0;
 	}
 	int ok = StartParaFile(g_parafp, path) && NotStandardOutput(path) &&
-	         KeepPieces(argc - first, argv + first);
+	         KeepPieces(argc - first, argv + first, keepEndings);
 	CloseStream(&g_parafp);
 	if (ok)
 		KeepParaPieces(g_keptText, g_keptEnds, g_keptCount);

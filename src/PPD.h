@@ -46,6 +46,7 @@ struct InPlace {
 	                    // the lines they go with), kNoCheck (the new text
 	                    // is not checked)
 	const char *backup; // a replaced file is kept as its name and this, or null
+	int backupControl;  // or numbered: kBackupSimple... (Backup.h)
 	int diff;           // where the diff of a change goes first, or -1
 	const char *label;  // the file's name in the diff
 	int folder;         // the file is name in this open folder, found without
@@ -54,6 +55,9 @@ struct InPlace {
 	                    // seconds; -1: ppdedit's
 };
 [[nodiscard]] int EditInPlace(int argc, char *argv[], const InPlace &how);
+// Whether the last edit in place found some of its keys, but not all: its
+// note says which were not.
+[[nodiscard]] bool EditInPart();
 // Once a changed file is reported: the signals that end the run, held from
 // the change on, come in again.
 void FileReported();
@@ -61,9 +65,11 @@ void FileReported();
 // command line once, and keeps its lines, the written ones filled, for
 // every later edit. Refuses what no file can mend: a missing or unreadable
 // file, too few lines, a NUL byte, a line too long after filling, or one
-// that keeps a placeholder no parameter fills. 1, or 0 with the message
+// that keeps a placeholder no parameter fills; and unless the written lines
+// take the endings of the lines they go with (keepEndings), one that ends
+// in CR LF or a last one without an ending. 1, or 0 with the message
 // printed.
-[[nodiscard]] int KeepParameterFile(int argc, char *argv[]);
+[[nodiscard]] int KeepParameterFile(int argc, char *argv[], bool keepEndings);
 // For a run that sets defaults instead: every later edit sets these, and
 // its command line names no parameter file.
 void KeepDefaults(const DefaultAsked *asked, int count);

@@ -32,11 +32,17 @@ namespace {
 
 enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
+// What the report says of a file beside what an edit made of it: passed
+// over as a backup's name, or as what no edit opens (a link, a FIFO).
+enum { kPassedBackup = kEditAlready + 1, kSkipped, kOutcomes };
+
 // Room for what an edit prints: a message or two that name the files.
 constexpr std::size_t kSaidMax = 4 * kPathMax + 256;
 
 struct Options {
 	InPlace how;    // what each edit does beside the edit
+	bool backups;   // -b, --backup or -S: replaced files are kept
+	const char *control; // how, as --backup gave it; null: VERSION_CONTROL's
 	bool quiet;     // report failures only
 	bool diff;      // show each change
 	bool recursive; // walk folders
@@ -70,7 +76,12 @@ const char kUsage[] =
         "  -p, --prefix           the marker, the anchor and the keys match a line that\n"
         "                         begins with them\n"
         "  -e, --keep-endings     written lines end as the anchor or the replaced line\n"
-        "  -b, --backup[=SUFFIX]  keep each replaced file as FILE.orig (or FILE SUFFIX)\n"
+        "  -b                     keep each replaced file, as --backup without CONTROL\n"
+        "      --backup[=CONTROL] keep each replaced file beside it: CONTROL is\n"
+        "                         numbered (t) as FILE.~N~, simple (never) as\n"
+        "                         FILE.orig, existing (nil, the default) numbered\n"
+        "                         where FILE has numbered backups, or none (off)\n"
+        "  -S, --suffix=SUFFIX    simple backups end in SUFFIX, not .orig\n"
         "      --diff             show each change as a unified diff\n"
         "  -r, --recursive        edit the .ppd and .ppd.gz files under each folder\n"
         "      --sync             flush each replaced file and its folder to the disk\n"
@@ -89,19 +100,72 @@ const char kUsage[] =
         "  ppdedit-inplace -p /R offset.txt -P -2mm -- *.ppd       a parameter \"-2mm\"\n"
         "  ppdedit-inplace -p -e add-duplex-any.txt X Y -- *.ppd   add where missing\n"
         "  ppdedit-inplace -p -e /R pair.txt A4 -- *.ppd           LF and CR LF files\n"
-        "  ppdedit-inplace -b.bak -p /R pair.txt A4 -- *.ppd       keep FILE.bak\n"
+        "  ppdedit-inplace --backup=numbered -p /R pair.txt A4 -- *.ppd  keep every original\n"
         "  ppdedit-inplace -n --diff -p /R pair.txt A4 -- *.ppd    preview\n"
         "  ppdedit-inplace -r -p -e /R pair.txt A4 -- /etc/cups/ppd  a whole tree\n"
         "  ppdedit-inplace --sync -p /R pair.txt A4 -- *.ppd       survive a power cut\n";
 
-// Takes a backup suffix: one that would name the file itself, or another
-// folder, is refused.
-bool TakeBackup(const char *suffix, Options *o)
+// Whether a backup suffix can serve: one that would name the file itself,
+// or another folder, cannot.
+bool GoodSuffix(const char *suffix)
 {
-	o->how.backup = suffix ? suffix : ".orig";
-	if (*o->how.backup && !strchr(o->how.backup, '/'))
+	return *suffix && !strchr(suffix, '/');
+}
+
+// Takes the suffix of simple backups, which asks for backups.
+bool TakeSuffix(const char *suffix, Options *o)
+{
+	o->backups = true;
+	o->how.backup = suffix;
+	if (GoodSuffix(suffix))
 		return true;
 	fputs("ppdedit-inplace: a backup suffix may not be empty or hold a slash\n", stderr);
+	o->said = true;
+	return false;
+}
+
+// The backup control named by word, or by a word it begins that names no
+// other, as cp reads one: -1 when none.
+int ControlNamed(const char *word)
+{
+	static const struct {
+		const char *name;
+		int control;
+	} kControls[] = {{"none", kBackupNone},         {"off", kBackupNone},
+	                 {"simple", kBackupSimple},     {"never", kBackupSimple},
+	                 {"existing", kBackupExisting}, {"nil", kBackupExisting},
+	                 {"numbered", kBackupNumbered}, {"t", kBackupNumbered}};
+	int found = -1;
+	std::size_t n = strlen(word);
+	for (const auto &c : kControls) {
+		if (strcmp(word, c.name) == 0)
+			return c.control;
+		if (n > 0 && strncmp(word, c.name, n) == 0)
+			found = found < 0 || found == c.control ? c.control : -2;
+	}
+	return found >= 0 ? found : -1;
+}
+
+// Settles how backups are made, once every option is read: as --backup
+// said, or VERSION_CONTROL, or existing; simple ones under the suffix of -S,
+// or SIMPLE_BACKUP_SUFFIX, or .orig. False, said, on a control not known.
+bool SettleBackups(Options *o)
+{
+	if (!o->backups)
+		return true;
+	const char *from = o->control ? "--backup" : "VERSION_CONTROL";
+	const char *word = o->control ? o->control : getenv("VERSION_CONTROL");
+	int control = word && *word ? ControlNamed(word) : kBackupExisting;
+	const char *env = getenv("SIMPLE_BACKUP_SUFFIX");
+	if (!o->how.backup)
+		o->how.backup = env && GoodSuffix(env) ? env : ".orig";
+	o->how.backupControl = control;
+	if (control >= 0)
+		return true;
+	fprintf(stderr,
+	        "ppdedit-inplace: invalid backup type '%s' in %s: none, numbered, existing or "
+	        "simple (a suffix is given with -S)\n",
+	        word, from);
 	return false;
 }
 
@@ -162,7 +226,14 @@ bool TakeOption(int c, Options *o, std::vector<char *> *words)
 		o->how.flags |= kKeepEndings;
 		return true;
 	case 'b':
-		return TakeBackup(optarg, o);
+		o->backups = true;
+		return true;
+	case 'B':
+		o->backups = true;
+		o->control = optarg;
+		return true;
+	case 'S':
+		return TakeSuffix(optarg, o);
 	case 'd':
 		o->diff = true;
 		return true;
@@ -200,7 +271,8 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	                               {"parameter", required_argument, nullptr, 'P'},
 	                               {"prefix", no_argument, nullptr, 'p'},
 	                               {"keep-endings", no_argument, nullptr, 'e'},
-	                               {"backup", optional_argument, nullptr, 'b'},
+	                               {"backup", optional_argument, nullptr, 'B'},
+	                               {"suffix", required_argument, nullptr, 'S'},
 	                               {"diff", no_argument, nullptr, 'd'},
 	                               {"recursive", no_argument, nullptr, 'r'},
 	                               {"sync", no_argument, nullptr, 's'},
@@ -208,12 +280,13 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	                               {"help", no_argument, nullptr, 'h'},
 	                               {"version", no_argument, nullptr, 'v'},
 	                               {nullptr, 0, nullptr, 0}};
-	*o = {{0, nullptr, -1, nullptr, -1, nullptr, -1}, false, false, false, false, false, {}};
+	*o = {{0, nullptr, kBackupNone, -1, nullptr, -1, nullptr, -1}, false, nullptr, false, false,
+	      false, false, false, {}};
 	*forcedFrom = SIZE_MAX;
 	const char *lastValue = nullptr;
 	int c;
 	// "-": the other words come back in order, as the value of option 1.
-	while ((c = getopt_long(argc, argv, "-o:nqP:peb::r", kLong, nullptr)) != -1) {
+	while ((c = getopt_long(argc, argv, "-o:nqP:pebS:r", kLong, nullptr)) != -1) {
 		if (c == 1) {
 			words->push_back(optarg);
 			continue;
@@ -401,10 +474,15 @@ bool SendReport()
 // written.
 bool Report(int outcome, const char *file, const char *said, bool quiet)
 {
-	static const char *const kHow[] = {
-	        "failed: ", "changed: ", "unchanged: ", "unchanged: ", "unchanged: "};
-	static const char *const kWhy[] = {"", "", "no anchor or key matched", "the marker is there",
-	                                   "already as the edit makes it"};
+	static const char *const kHow[] = {"failed: ",    "changed: ",   "unchanged: ", "unchanged: ",
+	                                   "unchanged: ", "unchanged: ", "skipped: "};
+	static const char *const kWhy[] = {"",
+	                                   "",
+	                                   "no anchor or key matched",
+	                                   "the marker is there",
+	                                   "already as the edit makes it",
+	                                   "a backup",
+	                                   ""};
 	if (quiet && outcome != kEditFailed)
 		return true;
 	fputs(kHow[outcome], stdout);
@@ -440,7 +518,36 @@ struct Run {
 	FILE *catcher;
 	char *said;
 	bool failed;
+	long counts[kOutcomes]; // files by outcome, for the summary
+	long inPart;            // changed files with keys not found
 };
+
+// Reports what became of one file, and counts it. False when the report
+// cannot be written.
+bool Tell(Run *r, int outcome, const char *file, const char *said)
+{
+	r->counts[outcome]++;
+	r->failed = r->failed || outcome == kEditFailed;
+	return Report(outcome, file, said, r->opt->quiet);
+}
+
+// The name of the file at path, after its folders.
+const char *BaseName(const char *path)
+{
+	const char *slash = strrchr(path, '/');
+	return slash ? slash + 1 : path;
+}
+
+// Whether the file found as path, or as name in a walk, bears a backup's
+// name, when backups are made: the backups of an earlier run, taken in by a
+// glob, are not edited (a backup of a backup), nor failed (every such run
+// would fail).
+bool IsBackup(const Run &r, const char *path, const char *name)
+{
+	const InPlace &how = r.opt->how;
+	return how.backupControl != kBackupNone &&
+	       IsBackupName(name ? name : BaseName(path), how.backup);
+}
 
 // Copies the diff of the file just changed after its report line. False,
 // said, on an error.
@@ -462,6 +569,8 @@ bool EditOne(Run *r, char *path, int folder, const char *name)
 {
 	Command *c = r->cmd;
 	InPlace how = r->opt->how;
+	if (IsBackup(*r, path, name))
+		return Tell(r, kPassedBackup, path, "");
 	std::string label = Escaped(path);
 	how.folder = folder;
 	how.name = name;
@@ -472,9 +581,9 @@ bool EditOne(Run *r, char *path, int folder, const char *name)
 	int outcome = Catching(r->catcher, r->said, [&] {
 		return EditInPlace(static_cast<int>(c->run.size()) - 1, c->run.data(), how);
 	});
-	r->failed = r->failed || outcome == kEditFailed;
+	r->inPart += outcome == kEditChanged && EditInPart();
 	bool shown = r->opt->quiet || outcome != kEditChanged || how.diff < 0;
-	bool ok = Report(outcome, path, r->said, r->opt->quiet) && (shown || PrintDiff(how.diff));
+	bool ok = Tell(r, outcome, path, r->said) && (shown || PrintDiff(how.diff));
 	FileReported();
 	return ok;
 }
@@ -484,8 +593,7 @@ bool EditOne(Run *r, char *path, int folder, const char *name)
 bool WalkFails(Run *r, const std::string &path, const char *why)
 {
 	snprintf(r->said, kSaidMax, why, path.c_str());
-	r->failed = true;
-	return Report(kEditFailed, path.c_str(), r->said, false);
+	return Tell(r, kEditFailed, path.c_str(), r->said);
 }
 
 bool FolderFails(Run *r, const std::string &path)
@@ -523,8 +631,21 @@ bool SortedNames(int dir, std::vector<std::string> *names)
 
 bool Walk(Run *r, int dir, const std::string &path);
 
+// What a walk passes over with a word, as of status st: a link, which it
+// never follows, or what is named as a PPD but is no file. Null for what
+// it passes over without one (another kind of file).
+const char *Skipped(const struct stat &st, const char *name)
+{
+	if (S_ISLNK(st.st_mode))
+		return "a symbolic link";
+	if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode) || !IsPpdName(name))
+		return nullptr;
+	return S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISSOCK(st.st_mode) ? "a socket" : "a device";
+}
+
 // Walks into the entry name of the open folder dir, named path: a folder
-// is walked, not through a link; a PPD edited; anything else passed over.
+// is walked, not through a link; a PPD edited; a link, or what is named as
+// a PPD but is none, reported as skipped; anything else passed over.
 bool WalkEntry(Run *r, int dir, const std::string &path, const char *name)
 {
 	struct stat st;
@@ -540,6 +661,8 @@ bool WalkEntry(Run *r, int dir, const std::string &path, const char *name)
 		int sub = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 		return sub >= 0 ? Walk(r, sub, child) : FolderFails(r, child);
 	}
+	if (const char *what = Skipped(st, name))
+		return Tell(r, kSkipped, child.c_str(), what);
 	if (!S_ISREG(st.st_mode) || !IsPpdName(name))
 		return true;
 	return EditOne(r, &child[0], dir, name);
@@ -561,6 +684,31 @@ bool Walk(Run *r, int dir, const std::string &path)
 		ok = WalkEntry(r, keep, path, names[i].c_str());
 	close(keep);
 	return ok;
+}
+
+// Says on standard error, unless quiet, how many files the run took and what
+// became of them; and when none of many matched, that it may have been
+// asked for the wrong lines.
+void Summarize(const Run &r)
+{
+	const long *n = r.counts;
+	long unchanged = n[kEditUnchanged] + n[kEditMarked] + n[kEditAlready] + n[kPassedBackup];
+	long files = n[kEditChanged] + unchanged + n[kEditFailed];
+	bool dry = r.opt->how.flags & kDryRun;
+	if (r.opt->quiet)
+		return;
+	fprintf(stderr, "%ld file%s: %ld %s", files, files == 1 ? "" : "s", n[kEditChanged],
+	        dry ? "would change" : "changed");
+	if (r.inPart)
+		fprintf(stderr, " (%ld only in part)", r.inPart);
+	fprintf(stderr, ", %ld unchanged, %ld failed", unchanged, n[kEditFailed]);
+	if (n[kSkipped])
+		fprintf(stderr, ", %ld skipped", n[kSkipped]);
+	if (n[kEditUnchanged] > 1 && n[kEditUnchanged] == unchanged && n[kEditChanged] == 0)
+		fputs(r.opt->defaults.empty() ? "; no anchor or key matched in any"
+		                              : "; none has the options",
+		      stderr);
+	fputc('\n', stderr);
 }
 
 // Edits every file in turn, walking the folders among them when asked;
@@ -591,15 +739,17 @@ int RunAll(Command *c, Options *o)
 		fputs("ppdedit-inplace: out of memory\n", stderr);
 		return kExitFailed;
 	}
-	Run r = {c, o, catcher, said, false};
+	Run r = {c, o, catcher, said, false, {}, 0};
 	int status = kExitUsage;
 	if (!o->defaults.empty())
 		KeepDefaults(o->defaults.data(), static_cast<int>(o->defaults.size()));
 	if (!o->defaults.empty() || Catching(catcher, said, [&] {
-		    return KeepParameterFile(static_cast<int>(c->run.size()) - 1, c->run.data());
-	    }))
+		    return KeepParameterFile(static_cast<int>(c->run.size()) - 1, c->run.data(),
+		                             o->how.flags & kKeepEndings);
+	    })) {
 		status = EditAll(&r);
-	else
+		Summarize(r);
+	} else
 		fprintf(stderr, "ppdedit-inplace: %s\n", said);
 	fclose(catcher);
 	return status;
@@ -624,7 +774,7 @@ int main(int argc, char *argv[])
 	}
 	if (o.done)
 		return fflush(stdout) == 0 ? kExitOk : (ReportError(), kExitFailed);
-	if (!OneLineParameters(c))
+	if (!SettleBackups(&o) || !OneLineParameters(c))
 		return kExitUsage;
 	c.files = argv + files;
 	c.count = argc - files;
