@@ -72,20 +72,26 @@ echo "$count README blocks run"
 # own), its text's line endings (lf, crlf or mixed) and its bytes' sum.
 snapshot() {
 	for f in "$work"/build/ppds/*; do
-		case $f in *.orig) continue ;; esac
+		case $f in *.orig | *.~[0-9]*~) continue ;; esac
 		echo "build/ppds/${f##*/} $(stat -c '%a %u %g' "$f") $(endings "$f") $(sha256sum <"$f" | cut -c1-16)"
 	done
 }
 
 # Checks that each backup that a block made or replaced holds the bytes that
-# its file had before the block, and that the file was reported changed.
+# its file had before the block, and that the file was reported changed; of
+# numbered backups, the first that the block made (a later run of the block
+# keeps what the first one wrote).
 check_backups() {
-	local report=$1 before=$2 since=$3 b name
-	for b in "$work"/build/ppds/*.orig; do
+	local report=$1 before=$2 since=$3 b name seen=" "
+	for b in "$work"/build/ppds/*.orig $(ls -v "$work"/build/ppds/*.~[0-9]*~ 2>/dev/null); do
 		[ -e "$b" ] && [ -n "$(find "$b" -cnewer "$since")" ] || continue
-		name=build/ppds/$(basename "$b" .orig)
+		name=${b##*/}
+		name=build/ppds/${name%.orig}
+		name=${name%.~[0-9]*~}
+		case $seen in *" $name "*) continue ;; esac
+		seen="$seen$name "
 		if [ "$(grep "^$name " "$before" | cut -d' ' -f6)" != "$(sha256sum <"$b" | cut -c1-16)" ] ||
-			! grep -q "^changed: $name$" "$report"; then
+			! grep -qE "^changed: $name( |$)" "$report"; then
 			echo "$b is not the old $name, or $name was not changed"
 			return 1
 		fi
