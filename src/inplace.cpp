@@ -727,6 +727,16 @@ int EditAll(Run *r)
 	return r->failed ? kExitFailed : kExitOk;
 }
 
+// After a parameter file that could not serve: when it looks like a backup
+// suffix given to -b, as 1.3.0 took one, says how one is given now.
+void HintSuffix(const Command &c, const Options &o)
+{
+	const char *para = c.run[c.fileAt + 2];
+	if (o.backups && !o.control && para[0] == '.' && !strchr(para, '/') && access(para, F_OK) != 0)
+		fprintf(stderr, "ppdedit-inplace: -b takes no suffix: -S %s gives one\n",
+		        Escaped(para).c_str());
+}
+
 // Reads the parameter file once, then edits the files. kExitUsage, before
 // any file is opened, when the parameter file cannot serve.
 int RunAll(Command *c, Options *o)
@@ -749,8 +759,10 @@ int RunAll(Command *c, Options *o)
 	    })) {
 		status = EditAll(&r);
 		Summarize(r);
-	} else
+	} else {
 		fprintf(stderr, "ppdedit-inplace: %s\n", said);
+		HintSuffix(*c, *o);
+	}
 	fclose(catcher);
 	return status;
 }

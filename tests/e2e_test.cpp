@@ -1213,6 +1213,8 @@ const Case kCases[] = {
 	        {"-S", ".bak", "/R", "p.txt", "A4", "--", "a.ppd"}, "changed: a.ppd\n",
 	        {{"a.ppd", kA4Only}, {"a.ppd.bak", kPpd}, {"b.ppd", kA4Only}, {"b.ppd.old", kPpd}}, 0,
 	        "VERSION_CONTROL=never SIMPLE_BACKUP_SUFFIX=.old \"$PPDEDIT_INPLACE\" -b /R p.txt A4 -- b.ppd > /dev/null 2>&1"),
+	Refused("BackupSuffixAsOnceGiven", {"-b", ".bak", "/R", "p.txt", "A4", "--", "a.ppd"},
+	        "[ERROR] .bak is not found.\nppdedit-inplace: -b takes no suffix: -S .bak gives one"),
 	Refused("BackupControlUnknown", {"--backup=.bak", "/R", "p.txt", "A4", "--", "a.ppd"},
 	        "invalid backup type '.bak' in --backup: none, numbered, existing or simple (a suffix is given with -S)"),
 	// What a parameter file's line endings would do to files that end their
