@@ -54,6 +54,7 @@ ppdedit-inplace -o PageSize=A^ -- q.ppd
 ppdedit-inplace ^	/R|Q.PPD|a b.ppd|notes.txt|p.txt|q.ppd|sub|z.ppd.gz
 ppdedit-inplace /R p^	p.txt
 ppdedit-inplace -P -p /R p.txt ^	--
+ppdedit-inplace -o PageSize=A4 ^	--
 ppdedit-inplace -q p.txt A4 -- ^	Q.PPD|a b.ppd|q.ppd|sub|z.ppd.gz
 ppdedit-inplace p.txt -- a\ ^	a b.ppd
 ppdedit-inplace p.txt -- 'a^	a b.ppd
