@@ -15,6 +15,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -412,6 +414,21 @@ int Hunk(std::size_t b, std::size_t e, long delta)
 	return OldLines(' ', to - g_old.line);
 }
 
+// Prints a header line: mark, the name, a tab and the time t as diff writes
+// a file's time, to the nanosecond in the local zone. The tab ends the name
+// for patch, which then reads a name with blanks whole.
+int PutHeader(const char *mark, const char *label, const timespec &t)
+{
+	struct tm tm;
+	char date[32], zone[16], line[80];
+	if (!localtime_r(&t.tv_sec, &tm) ||
+	    strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tm) == 0 ||
+	    strftime(zone, sizeof zone, "%z", &tm) == 0)
+		return 0;
+	snprintf(line, sizeof line, "\t%s.%09ld %s\n", date, t.tv_nsec, zone);
+	return PutString(mark) && PutString(label) && PutString(line);
+}
+
 // The second reading: every hunk.
 int PrintHunks(int in, bool gz)
 {
@@ -458,6 +475,9 @@ int DiffWrite(int fd, const char *label, int in, bool gz)
 {
 	g_outFd = fd;
 	g_outLen = 0;
-	return FindBlocks(in, gz) && PutString("--- ") && PutString(label) && PutString("\n+++ ") &&
-	       PutString(label) && PutString("\n") && PrintHunks(in, gz) && Flush();
+	struct stat st;
+	timespec now;
+	return fstat(in, &st) == 0 && clock_gettime(CLOCK_REALTIME, &now) == 0 &&
+	       FindBlocks(in, gz) && PutHeader("--- ", label, st.st_mtim) &&
+	       PutHeader("+++ ", label, now) && PrintHunks(in, gz) && Flush();
 }

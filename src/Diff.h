@@ -1,8 +1,10 @@
 // The changes that an edit makes to a text, and the unified diff they give:
-// what "diff -u --label NAME --label NAME OLD NEW" prints for the old text
-// and the new. The old text is read again from its file, twice, in a fixed
-// buffer; only the changed lines are kept, so memory does not grow with the
-// file. Like read(2) and write(2), these print nothing.
+// what "diff -u OLD NEW" prints for the old text and the new, both bearing
+// the file's name, the old one dated by its file's modification time and the
+// new one by the time of the diff, so that "patch -p0" applies it. The old
+// text is read again from its file (the decompressed text of a gzip file),
+// twice, in a fixed buffer; only the changed lines are kept, so memory does
+// not grow with the file. Like read(2) and write(2), these print nothing.
 #ifndef DIFF_H
 #define DIFF_H
 

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build into a scratch DESTDIR and runs the installed binary on
-# the example; then builds the .deb and checks its files and control fields.
+# the example, and sources the installed completion; then builds the .deb and
+# checks its files and control fields.
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION
 set -eu
 build=$1 src=$2 version=$3
@@ -16,6 +17,10 @@ grep -q '^\*OpenUI \*Duplex/Two-Sided: PickOne' "$work/out.ppd"
 test -f "$work/root/usr/share/man/man1/ppdedit-inplace.1.gz"
 got=$("$work/root/usr/bin/ppdedit-inplace" "$src/examples/add-duplex.txt" Two-Sided None -- "$work/out.ppd")
 [ "$got" = "unchanged: $work/out.ppd (the marker is there)" ] || { echo "installed ppdedit-inplace printed: $got"; exit 1; }
+completions=$work/root/usr/share/bash-completion/completions
+got=$(bash -c ". '$completions/ppdedit-inplace' && complete -p ppdedit ppdedit-inplace")
+[ "$got" = "complete -F _ppdedit ppdedit
+complete -F _ppdedit_inplace ppdedit-inplace" ] || { echo "installed completion registers: $got"; exit 1; }
 
 if ! command -v dpkg-shlibdeps >/dev/null; then
 	echo "dpkg-shlibdeps is missing (Debian package dpkg-dev)"
@@ -28,6 +33,8 @@ files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 want=$(sort <<'END'
 ./usr/bin/ppdedit
 ./usr/bin/ppdedit-inplace
+./usr/share/bash-completion/completions/ppdedit
+./usr/share/bash-completion/completions/ppdedit-inplace
 ./usr/share/doc/ppdedit/README.md.gz
 ./usr/share/doc/ppdedit/changelog.gz
 ./usr/share/doc/ppdedit/copyright
