@@ -315,6 +315,9 @@ int OpenToReplace(const char *path)
 	if (found == kMagic || !S_ISREG(seen.st_mode)) {
 		if (found == kMagic)
 			SayWhy(kNoTemp);
+		else if (S_ISDIR(seen.st_mode))
+			printf("%s is not a regular file (use -r to edit the PPDs under it).\n",
+			       path);
 		else
 			printf("%s is not a regular file.\n", path);
 		return -2;

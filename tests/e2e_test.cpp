@@ -878,7 +878,7 @@ const Case kCases[] = {
 	        SameStamp("a.ppd b.gz")),
 	InPlace("InPlaceFailures", {{"a.ppd", kPpd}, {"l.ppd", kPpd}, {"p.txt", kPageSize}}, "mkdir dir && ln l.ppd l2.ppd && mkfifo fifo",
 	        {"/R", "p.txt", "A4", "--", "missing.ppd", "dir", "fifo", "/dev/null", "l.ppd", "a.ppd"},
-	        "failed: missing.ppd: No such file or directory\nfailed: dir: dir is not a regular file.\n"
+	        "failed: missing.ppd: No such file or directory\nfailed: dir: dir is not a regular file (use -r to edit the PPDs under it).\n"
 	        "failed: fifo: fifo is not a regular file.\nfailed: /dev/null: /dev/null is not a regular file.\n"
 	        "failed: l.ppd: l.ppd has 2 hard links, which a new file would split.\n"
 	        "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 1),
