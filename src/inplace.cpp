@@ -187,6 +187,19 @@ bool TakeOption(int c, Options *o, std::vector<char *> *words)
 	return true;
 }
 
+// Says that the command line lacks the "--" before the files: false. A
+// command line of no words at all gets the usage screen instead.
+bool NoDashes(int argc, Options *o)
+{
+	if (argc < 2)
+		return false;
+	fputs("ppdedit-inplace: missing '--' before the files\n"
+	      "Try 'ppdedit-inplace --help' for more information.\n",
+	      stderr);
+	o->said = true;
+	return false;
+}
+
 // Reads the options wherever they stand before "--", and the other words
 // in order into words; the words of -P are parameters, from *forcedFrom on.
 // *files is where the files start after "--". False on a usage error.
@@ -227,7 +240,9 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	*files = optind;
 	// Options stop at "--", or at the end when there is none.
 	return o->done ||
-	       (optind > 1 && strcmp(argv[optind - 1], "--") == 0 && argv[optind - 1] != lastValue);
+	       (optind > 1 && strcmp(argv[optind - 1], "--") == 0 &&
+	        argv[optind - 1] != lastValue) ||
+	       NoDashes(argc, o);
 }
 
 // Builds the command line for one file from the words before "--": [/R]

@@ -1035,11 +1035,8 @@ const Case kCases[] = {
 	InPlace("InPlaceLockWaitBounded", {{"a.ppd", kPpd}, {"b.ppd", kPpd}, {"p.txt", kPageSize}}, HeldLock("a.ppd"),
 	        {"--wait=1", "/R", "p.txt", "A4", "--", "a.ppd", "b.ppd"},
 	        "failed: a.ppd: a.ppd is locked by another program.\nchanged: b.ppd\n", {{"b.ppd", kA4Only}, {"go", ""}}, 1, "touch go"),
-	[] {
-		Case c = InPlace("InPlaceUsage", {{"p.txt", kReplace}}, "", {"/R", "p.txt", "A4", "a.ppd"}, "", {}, 2);
-		c.err = kAny;
-		return c;
-	}(),
+	Refused("InPlaceUsage", {"/R", "p.txt", "A4", "a.ppd"},
+	        "missing '--' before the files\nTry 'ppdedit-inplace --help' for more information."),
 
 	// ppdedit-inplace reads its command line and parameter file once, and
 	// refuses before any file what no file can mend.
