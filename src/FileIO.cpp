@@ -144,8 +144,6 @@ bool g_prefixLost;
 bool g_checks;
 bool g_checkBegun;
 off_t g_checked;
-// Whether a file that cannot be opened or read is said by the reason alone.
-bool g_reasonsAlone;
 
 const char kChanged[] = "changed while it was being read";
 
@@ -167,7 +165,7 @@ void StartReader(Reader *r, int fd, const char *path)
 // reason alone, why, when one is known. 0.
 int CannotRead(const char *path, const char *why)
 {
-	if (g_reasonsAlone && why)
+	if (ReasonsAlone() && why)
 		printf("%s\n", why);
 	else
 		printf("[ERROR] %s can not read.\n", path);
@@ -607,6 +605,7 @@ int MakeReplacement()
 	if (g_prefixLost) {
 		close(fd);
 		DiscardOutputFile();
+		errno = 0; // no system call failed: there is no reason to give
 		return OutputWriteError();
 	}
 	return StartWriting(fd) && CopyPrefix(g_same);
@@ -753,14 +752,9 @@ void NoteAnchor(const Reader *r, const Piece &piece)
 
 } // namespace
 
-void SayReasonsAlone(bool on)
-{
-	g_reasonsAlone = on;
-}
-
 void InputNotFound(const char *path, int err)
 {
-	if (g_reasonsAlone)
+	if (ReasonsAlone())
 		printf("%s\n", strerror(err));
 	else
 		printf("[ERROR] %s is not found.\n", path);

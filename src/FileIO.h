@@ -27,12 +27,8 @@ constexpr int kMustWrite = -2;
 // parameter file, the pieces kept from one are taken again. The names are
 // for messages. 0 on failure.
 [[nodiscard]] int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath);
-// From now on, an input that cannot be opened or read is said by the reason
-// alone, the system's or the gzip stream's ("Permission denied", "not a
-// valid gzip file (truncated)"), for a report that names the file already;
-// off: by ppdedit's sentence that names it.
-void SayReasonsAlone(bool on);
-// Says that the input named path cannot be opened, err saying why.
+// Says that the input named path cannot be opened, err saying why: by the
+// reason alone when the output says so (SayReasonsAlone).
 void InputNotFound(const char *path, int err);
 // Starts reading the parameter file alone, to keep its pieces. 0 on failure.
 [[nodiscard]] int StartParaFile(FILE *para, const char *path);

@@ -69,6 +69,8 @@ Kind g_kind;
 bool g_sync;
 // The longest wait for another program's lock, in seconds.
 int g_wait = kLockWait;
+// Whether a failure is said by its reason alone.
+bool g_reasonsAlone;
 
 // Lets go of the output: its folder, and the old file unless the caller
 // owns it.
@@ -541,6 +543,20 @@ int OutputNotCreated()
 
 int OutputWriteError()
 {
-	printf("[ERROR] %s can not write.\n", g_name);
+	int err = errno;
+	if (g_reasonsAlone && err != 0)
+		printf("%s\n", strerror(err));
+	else
+		printf("[ERROR] %s can not write.\n", g_name);
 	return 0;
+}
+
+void SayReasonsAlone(bool on)
+{
+	g_reasonsAlone = on;
+}
+
+bool ReasonsAlone()
+{
+	return g_reasonsAlone;
 }

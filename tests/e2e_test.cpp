@@ -882,9 +882,9 @@ const Case kCases[] = {
 	        "failed: fifo: fifo is not a regular file.\nfailed: /dev/null: /dev/null is not a regular file.\n"
 	        "failed: l.ppd: l.ppd has 2 hard links, which a new file would split.\n"
 	        "changed: a.ppd\n", {{"a.ppd", kA4Only}}, 1),
-	// A file that cannot be read says why, in the system's words, or what is
-	// wrong with its gzip stream; bytes after the last member that start no
-	// new one, zeros too, are refused.
+	// A file that cannot be read or written says why, in the system's words,
+	// or what is wrong with its gzip stream; bytes after the last member that
+	// start no new one, zeros too, are refused.
 	Needing([] {
 		Case c = InPlace("InPlaceUnreadable", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "chmod 755 . && chmod 000 a.ppd", {},
 		                 "failed: a.ppd: Permission denied\n", {}, 1);
@@ -897,6 +897,12 @@ const Case kCases[] = {
 	        "failed: t.gz: not a valid gzip file (truncated)\nfailed: c.gz: not a valid gzip file (bad checksum)\n"
 	        "failed: b.gz: not a valid gzip file (corrupt data)\nfailed: g.gz: not a valid gzip file (trailing garbage)\n"
 	        "failed: z.gz: not a valid gzip file (trailing garbage)\n", {}, 1),
+	[] {
+		Case c = InPlace("InPlaceWriteFails", {{"a.ppd", kBig + "*Last\n"}, {"p.txt", "*Last\n*New\n"}}, "", {"/R", "p.txt", "--", "a.ppd"},
+		                 "failed: a.ppd: File too large\n", {}, 1);
+		c.fileLimit = 100000;
+		return c;
+	}(),
 	InPlace("InPlaceLinkedUnchanged", {{"l.ppd", kPpd}, {"p.txt", "*Nowhere\n*X\n"}}, "ln l.ppd l2.ppd", {"/R", "p.txt", "--", "l.ppd"},
 	        "unchanged: l.ppd (no anchor or key matched)\n", {}),
 	Refused("InPlaceParaMissing", {"/R", "nope.txt", "--", "a.ppd"}, "[ERROR] nope.txt is not found."),
@@ -1106,7 +1112,7 @@ const Case kCases[] = {
 	// holds.
 	[] {
 		Case c = InPlace("InPlaceBackupFailureKeepsOlder", {{"a.ppd", kPpd}, {"a.ppd.orig", kOld}, {"b.ppd", kPpd}, {"b.ppd.orig", kOld}, {"p.txt", kPageSize}},
-		                 "", {}, "failed: a.ppd: a.ppd can not be backed up with the suffix .orig.\nfailed: b.ppd: [ERROR] b.ppd can not write.\n",
+		                 "", {}, "failed: a.ppd: a.ppd can not be backed up with the suffix .orig.\nfailed: b.ppd: Input/output error\n",
 		                 {}, 1, "[ $(stat -c %h a.ppd) = 1 ] && [ $(stat -c %h b.ppd) = 1 ]");
 		// (The leak checker of a sanitizer build cannot run under ptrace.)
 		c.args = {"strace", "-f", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e", "inject=linkat:error=EIO:when=1",
