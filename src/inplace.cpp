@@ -508,6 +508,13 @@ bool FolderFails(Run *r, const std::string &path)
 	return WalkFails(r, path, "%s is a folder that can not be read.");
 }
 
+// Reports an entry that a walk cannot look at, errno saying why in the
+// system's words (which hold no '%').
+bool EntryFails(Run *r, const std::string &path)
+{
+	return WalkFails(r, path, strerror(errno));
+}
+
 // Whether a file found in a walk is a PPD: named *.ppd or *.ppd.gz, in any
 // case.
 bool IsPpdName(const char *name)
@@ -545,7 +552,7 @@ bool WalkEntry(Run *r, int dir, const std::string &path, const char *name)
 	struct stat st;
 	std::string child = path + (path.back() == '/' ? "" : "/") + name;
 	if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-		return WalkFails(r, child, "[ERROR] %s can not read.");
+		return EntryFails(r, child);
 	bool wanted = S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsPpdName(name));
 	// A file's path is only what the report calls it, but it must fit the
 	// slot that holds it; the depth of a walk is bound with it.

@@ -886,9 +886,10 @@ const Case kCases[] = {
 	// or what is wrong with its gzip stream; bytes after the last member that
 	// start no new one, zeros too, are refused.
 	Needing([] {
-		Case c = InPlace("InPlaceUnreadable", {{"a.ppd", kPpd}, {"p.txt", kPageSize}}, "chmod 755 . && chmod 000 a.ppd", {},
-		                 "failed: a.ppd: Permission denied\n", {}, 1);
-		c.args = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", PPDEDIT_INPLACE_BIN, "/R", "p.txt", "A4", "--", "a.ppd"};
+		Case c = InPlace("InPlaceUnreadable", {{"a.ppd", kPpd}, {"p.txt", kPageSize}},
+		                 "chmod 755 . && chmod 000 a.ppd && mkdir d && cp a.ppd d/b.ppd && chmod 444 d", {},
+		                 "failed: a.ppd: Permission denied\nfailed: d/b.ppd: Permission denied\n", {}, 1);
+		c.args = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", PPDEDIT_INPLACE_BIN, "-r", "/R", "p.txt", "A4", "--", "a.ppd", "d"};
 		return c;
 	}(), "root setpriv"),
 	InPlace("InPlaceGzipFaults", {{"t.gz", kGzTruncated}, {"c.gz", kGzBadCrc}, {"b.gz", kGzBadBlock}, {"g.gz", kGzPpd + "junk"},
