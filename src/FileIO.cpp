@@ -145,6 +145,8 @@ bool g_checks;
 bool g_checkBegun;
 off_t g_checked;
 
+const char kChanged[] = "changed while it was being read";
+
 void StartReader(Reader *r, int fd, const char *path)
 {
 	r->fd = fd;
@@ -159,10 +161,34 @@ void StartReader(Reader *r, int fd, const char *path)
 	r->pos = r->end = r->keep = 0;
 }
 
+// Says that the file named path cannot be read: ppdedit's sentence, or the
+// reason alone, why, when one is known. 0.
+int CannotRead(const char *path, const char *why)
+{
+	if (ReasonsAlone() && why)
+		printf("%s\n", why);
+	else
+		printf("[ERROR] %s can not read.\n", path);
+	return 0;
+}
+
+// A read that failed, errno saying why.
 int ReadError(const char *path)
 {
-	printf("[ERROR] %s can not read.\n", path);
-	return 0;
+	return CannotRead(path, strerror(errno));
+}
+
+// A file that was cut short or rewritten while it was being read.
+int ChangedError(const char *path)
+{
+	return CannotRead(path, kChanged);
+}
+
+// Why a read of r failed: the gzip stream's fault, or errno's.
+const char *ReadFault(const Reader *r)
+{
+	const char *fault = r->gz ? GzipFault() : nullptr;
+	return fault ? fault : strerror(errno);
 }
 
 // Reads up to n bytes of the file's text: the count, 0 at the end, -1 on an
@@ -224,7 +250,7 @@ int StartPipe(Reader *r)
 	r->gz = true;
 	std::size_t ahead = r->end;
 	r->end = 0;
-	return GzipStartInput(r->fd, r->block, ahead) || ReadError(r->path);
+	return GzipStartInput(r->fd, r->block, ahead) || CannotRead(r->path, nullptr);
 }
 
 // Starts reading the input from its first byte, decompressed when it starts
@@ -240,7 +266,7 @@ int StartInput(Reader *r, int fd, const char *path)
 		return ReadError(path);
 	r->gz = GzipMagic(magic, static_cast<std::size_t>(n));
 	r->positional = !r->gz;
-	return !r->gz || GzipStartInput(r->fd, nullptr, 0) || ReadError(path);
+	return !r->gz || GzipStartInput(r->fd, nullptr, 0) || CannotRead(path, nullptr);
 }
 
 // Writes n bytes of output text to the output's file, compressed when the
@@ -363,7 +389,7 @@ int Refill(Reader *r)
 	ssize_t n = ReadText(r, r->block + r->end, kBlockSize - r->end);
 	if (n < 0) {
 		r->failed = true;
-		return ReadError(r->path);
+		return CannotRead(r->path, ReadFault(r));
 	}
 	r->end += static_cast<std::size_t>(n);
 	r->eof = n == 0;
@@ -518,7 +544,7 @@ int CopyUpTo(Reader *r, off_t limit)
 	}
 	// The input ends before a place that an earlier pass found in it.
 	if (r->base + static_cast<off_t>(r->end) < limit && limit != kToTheEnd)
-		return ReadError(r->path);
+		return ChangedError(r->path);
 	r->pos = static_cast<std::size_t>(std::min(limit - r->base, static_cast<off_t>(r->end)));
 	return FlushRun(r, r->pos);
 }
@@ -561,7 +587,7 @@ int CopyPrefix(off_t n)
 			got = sendfile(g_outFd, r->fd, &at, want);
 		// The file ends before what was read of it: it was cut meanwhile.
 		if (got == 0)
-			return ReadError(r->path);
+			return ChangedError(r->path);
 		if (got < 0)
 			return OutputWriteError();
 		g_outAt += got;
@@ -579,6 +605,7 @@ int MakeReplacement()
 	if (g_prefixLost) {
 		close(fd);
 		DiscardOutputFile();
+		errno = 0; // no system call failed: there is no reason to give
 		return OutputWriteError();
 	}
 	return StartWriting(fd) && CopyPrefix(g_same);
@@ -611,8 +638,9 @@ int DropPiece(const Piece &piece)
 int SameInput()
 {
 	struct stat now;
-	return (fstat(g_inReader.fd, &now) == 0 && SameVersion(now, g_inStat)) ||
-	       ReadError(g_inReader.path);
+	if (fstat(g_inReader.fd, &now) != 0)
+		return ReadError(g_inReader.path);
+	return SameVersion(now, g_inStat) || ChangedError(g_inReader.path);
 }
 
 // Whether a regular input, all read, is still the file that reading started
@@ -723,6 +751,14 @@ void NoteAnchor(const Reader *r, const Piece &piece)
 }
 
 } // namespace
+
+void InputNotFound(const char *path, int err)
+{
+	if (ReasonsAlone())
+		printf("%s\n", strerror(err));
+	else
+		printf("[ERROR] %s is not found.\n", path);
+}
 
 int StartParaFile(FILE *para, const char *path)
 {
@@ -889,7 +925,7 @@ int ReplaceInput(std::size_t len, const char *p, std::size_t n)
 			return 0;
 	// The input ends before a place that the first reading found in it.
 	if (r->end - r->pos < len)
-		return ReadError(r->path);
+		return ChangedError(r->path);
 	Piece piece = {r->block + r->pos, len};
 	r->pos += len;
 	return ReplacePiece(piece, p, n);

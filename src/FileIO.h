@@ -27,6 +27,9 @@ constexpr int kMustWrite = -2;
 // parameter file, the pieces kept from one are taken again. The names are
 // for messages. 0 on failure.
 [[nodiscard]] int StartReaders(FILE *in, const char *inPath, FILE *para, const char *paraPath);
+// Says that the input named path cannot be opened, err saying why: by the
+// reason alone when the output says so (SayReasonsAlone).
+void InputNotFound(const char *path, int err);
 // Starts reading the parameter file alone, to keep its pieces. 0 on failure.
 [[nodiscard]] int StartParaFile(FILE *para, const char *path);
 // From now on, the parameter file's pieces are these, taken again by every

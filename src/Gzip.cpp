@@ -27,11 +27,20 @@ struct Stream {
 	int fd;
 	bool ready;       // initialized; later starts only reset it
 	bool memberEnded; // the input stands between two members
+	bool later;       // the member being read is not the first
 	unsigned char buf[kPackedSize];
 };
 
 Stream g_in;
 Stream g_out;
+// Why the input's stream failed: one of the texts below, or null when the
+// file could not be read.
+const char *g_fault;
+
+const char kTruncated[] = "not a valid gzip file (truncated)";
+const char kBadCheck[] = "not a valid gzip file (bad checksum)";
+const char kTrailing[] = "not a valid gzip file (trailing garbage)";
+const char kCorrupt[] = "not a valid gzip file (corrupt data)";
 
 // zlib's allocator: a bump allocator over the arena; nothing is given back,
 // since each stream is initialized once per run and then only reset.
@@ -97,6 +106,35 @@ int Deflate(int flush)
 	}
 }
 
+// Notes why the input's stream failed; -1.
+ssize_t Fail(const char *fault)
+{
+	g_fault = fault;
+	return -1;
+}
+
+// Whether the bytes after a member are no new member: the stream failed
+// (inflate, or the end of the file) within the first n bytes of what was
+// read as one, which hold the gzip magic. The first member's magic was seen
+// before inflating began.
+bool NoMember(const z_stream *z, uLong n)
+{
+	return g_in.later && z->total_in <= n;
+}
+
+// Why inflate gave rc. zlib tells the trailer's checks from the data's
+// faults only by its message.
+const char *InflateFault(const z_stream *z, int rc)
+{
+	if (rc != Z_DATA_ERROR)
+		return kCorrupt;
+	if (NoMember(z, 2))
+		return kTrailing;
+	bool check = z->msg && (strcmp(z->msg, "incorrect data check") == 0 ||
+	                        strcmp(z->msg, "incorrect length check") == 0);
+	return check ? kBadCheck : kCorrupt;
+}
+
 } // namespace
 
 bool GzipMagic(const char *p, std::size_t n)
@@ -121,6 +159,7 @@ int GzipStartInput(int fd, const char *ahead, std::size_t n)
 	}
 	g_in.fd = fd;
 	g_in.memberEnded = false;
+	g_in.later = false;
 	if (n > 0)
 		memcpy(g_in.buf, ahead, n);
 	g_in.z.next_in = g_in.buf;
@@ -136,21 +175,29 @@ ssize_t GzipRead(char *to, std::size_t n)
 	while (z->avail_out > 0) {
 		if (z->avail_in == 0) {
 			int got = FillPacked(&g_in);
-			if (got < 0 || (got == 0 && !g_in.memberEnded))
-				return -1; // unreadable, or cut short inside a member
+			if (got < 0)
+				return Fail(nullptr);
+			if (got == 0 && !g_in.memberEnded)
+				return Fail(NoMember(z, 1) ? kTrailing : kTruncated);
 			if (got == 0)
 				break;
 		}
 		if (g_in.memberEnded && inflateReset(z) != Z_OK)
-			return -1;
+			return Fail(kCorrupt);
+		g_in.later = g_in.later || g_in.memberEnded;
 		g_in.memberEnded = false;
 		int rc = inflate(z, Z_NO_FLUSH);
 		if (rc == Z_STREAM_END)
 			g_in.memberEnded = true;
 		else if (rc != Z_OK)
-			return -1;
+			return Fail(InflateFault(z, rc));
 	}
 	return static_cast<ssize_t>(n - z->avail_out);
+}
+
+const char *GzipFault()
+{
+	return g_fault;
 }
 
 int GzipStartOutput(int fd)

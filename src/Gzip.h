@@ -15,8 +15,12 @@ bool GzipMagic(const char *p, std::size_t n);
 [[nodiscard]] int GzipStartInput(int fd, const char *ahead, std::size_t n);
 // Reads up to n decompressed bytes: the count, 0 at the end, -1 when the
 // stream is corrupt or truncated or cannot be read. Members that follow one
-// another are read as one text, as gzip -d reads them.
+// another are read as one text, as gzip -d reads them; bytes after the last
+// member that start no new one (zeros too) make the stream corrupt.
 [[nodiscard]] ssize_t GzipRead(char *to, std::size_t n);
+// Why the last GzipRead gave -1, as a report says it ("not a valid gzip file
+// (truncated)"); null when the file could not be read (errno says why).
+const char *GzipFault();
 
 // Starts compressing into fd: default level, no file name, time stamp 0, so
 // that the same input always gives the same bytes. 0 on failure.

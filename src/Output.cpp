@@ -69,6 +69,8 @@ Kind g_kind;
 bool g_sync;
 // The longest wait for another program's lock, in seconds.
 int g_wait = kLockWait;
+// Whether a failure is said by its reason alone.
+bool g_reasonsAlone;
 
 // Lets go of the output: its folder, and the old file unless the caller
 // owns it.
@@ -316,6 +318,9 @@ int OpenToReplace(const char *path)
 	if (found == kMagic || !S_ISREG(seen.st_mode)) {
 		if (found == kMagic)
 			SayWhy(kNoTemp);
+		else if (S_ISDIR(seen.st_mode))
+			printf("%s is not a regular file (use -r to edit the PPDs under it).\n",
+			       path);
 		else
 			printf("%s is not a regular file.\n", path);
 		return -2;
@@ -539,6 +544,20 @@ int OutputNotCreated()
 
 int OutputWriteError()
 {
-	printf("[ERROR] %s can not write.\n", g_name);
+	int err = errno;
+	if (g_reasonsAlone && err != 0)
+		printf("%s\n", strerror(err));
+	else
+		printf("[ERROR] %s can not write.\n", g_name);
 	return 0;
+}
+
+void SayReasonsAlone(bool on)
+{
+	g_reasonsAlone = on;
+}
+
+bool ReasonsAlone()
+{
+	return g_reasonsAlone;
 }

@@ -80,7 +80,14 @@ void SyncOutput(bool sync);
 // go of it. Safe to call again. The descriptor written to is closed by the
 // caller.
 void DiscardOutputFile();
-// Report that the output could not be made or written; return 0.
+// From now on, a file edited in place that cannot be opened, read or
+// written is said by the reason alone, the system's or the gzip stream's
+// ("Permission denied", "not a valid gzip file (truncated)"), for a report
+// that names the file already; off: by ppdedit's sentence that names it.
+void SayReasonsAlone(bool on);
+bool ReasonsAlone();
+// Report that the output could not be made, or written (errno says why; 0:
+// no reason known); return 0.
 int OutputNotCreated();
 int OutputWriteError();
 

@@ -22,6 +22,7 @@
 #include "Signals.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <sys/stat.h>
@@ -305,15 +306,18 @@ int CheckOutputDistinct()
 
 // Opens a file to be edited in place: a regular file only (a FIFO would
 // block, or lose what it holds to this run), locked against a second edit.
-// 0 when it is missing, -1 when refused (said).
+// 0 when it cannot be opened (errno says why), -1 when refused (said).
 int OpenInPlace(FILE **fp, const char *path)
 {
 	int fd = OpenFileToReplace(path);
 	if (fd == -2)
 		return -1;
 	*fp = fd >= 0 ? fdopen(fd, "rb") : nullptr;
-	if (fd >= 0 && !*fp)
+	if (fd >= 0 && !*fp) {
+		int e = errno;
 		close(fd);
+		errno = e;
+	}
 	return *fp != nullptr;
 }
 
@@ -326,11 +330,12 @@ int OpenInputs()
 		in = OpenInPlace(&g_infp, g_szPathName[kPathInput]);
 	else
 		g_infp = fopen(g_szPathName[kPathInput], "rb");
+	int why = errno;
 	if (in < 0)
 		return 0;
 	g_parafp = g_keptPara ? nullptr : fopen(g_szPathName[kPathPara], "rb");
 	if (!g_infp)
-		printf("[ERROR] %s is not found.\n", g_szPathName[kPathInput]);
+		InputNotFound(g_szPathName[kPathInput], why);
 	if (!g_parafp && !g_keptPara)
 		printf("[ERROR] %s is not found.\n", g_szPathName[kPathPara]);
 	return g_infp && (g_parafp || g_keptPara);
@@ -729,6 +734,7 @@ void UseInPlace(const InPlace *how)
 	BackupAs(how ? how->backup : nullptr, how ? how->backupControl : kBackupNone);
 	FindIn(how ? how->folder : -1, how ? how->name : nullptr);
 	WaitForLocks(how && how->wait >= 0 ? how->wait : kLockWait);
+	SayReasonsAlone(how != nullptr);
 }
 
 } // namespace

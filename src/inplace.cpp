@@ -258,6 +258,19 @@ bool TakeOption(int c, Options *o, std::vector<char *> *words)
 	return true;
 }
 
+// Says that the command line lacks the "--" before the files: false. A
+// command line of no words at all gets the usage screen instead.
+bool NoDashes(int argc, Options *o)
+{
+	if (argc < 2)
+		return false;
+	fputs("ppdedit-inplace: missing '--' before the files\n"
+	      "Try 'ppdedit-inplace --help' for more information.\n",
+	      stderr);
+	o->said = true;
+	return false;
+}
+
 // Reads the options wherever they stand before "--", and the other words
 // in order into words; the words of -P are parameters, from *forcedFrom on.
 // *files is where the files start after "--". False on a usage error.
@@ -300,7 +313,9 @@ bool ReadOptions(int argc, char *argv[], Options *o, std::vector<char *> *words,
 	*files = optind;
 	// Options stop at "--", or at the end when there is none.
 	return o->done ||
-	       (optind > 1 && strcmp(argv[optind - 1], "--") == 0 && argv[optind - 1] != lastValue);
+	       (optind > 1 && strcmp(argv[optind - 1], "--") == 0 &&
+	        argv[optind - 1] != lastValue) ||
+	       NoDashes(argc, o);
 }
 
 // Builds the command line for one file from the words before "--": [/R]
@@ -601,6 +616,13 @@ bool FolderFails(Run *r, const std::string &path)
 	return WalkFails(r, path, "%s is a folder that can not be read.");
 }
 
+// Reports an entry that a walk cannot look at, errno saying why in the
+// system's words (which hold no '%').
+bool EntryFails(Run *r, const std::string &path)
+{
+	return WalkFails(r, path, strerror(errno));
+}
+
 // Whether a file found in a walk is a PPD: named *.ppd or *.ppd.gz, in any
 // case.
 bool IsPpdName(const char *name)
@@ -651,7 +673,7 @@ bool WalkEntry(Run *r, int dir, const std::string &path, const char *name)
 	struct stat st;
 	std::string child = path + (path.back() == '/' ? "" : "/") + name;
 	if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-		return WalkFails(r, child, "[ERROR] %s can not read.");
+		return EntryFails(r, child);
 	bool wanted = S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsPpdName(name));
 	// A file's path is only what the report calls it, but it must fit the
 	// slot that holds it; the depth of a walk is bound with it.
