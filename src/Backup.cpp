@@ -50,15 +50,23 @@ bool g_numbered;
 // to remove.
 bool g_linked;
 
-// N when name is a numbered backup's, base followed by ".~N~"; else 0.
+// The highest number a numbered backup is given: a name with a larger one,
+// which no run of this program made, is passed over rather than followed
+// past what a number holds.
+constexpr long kNumberMax = 999999999;
+
+// N when name is a numbered backup's, base followed by ".~N~"; -1 when it is
+// shaped as one but its number is larger than any given; else 0.
 long BackupNumber(const char *name, const char *base, std::size_t len)
 {
 	if (strncmp(name, base, len) != 0 || strncmp(name + len, ".~", 2) != 0)
 		return 0;
-	const char *digits = name + len + 2;
-	char *end;
-	long n = *digits >= '1' && *digits <= '9' ? strtol(digits, &end, 10) : 0;
-	return n > 0 && end[0] == '~' && end[1] == '\0' ? n : 0;
+	const char *digits = name + len + 2, *p = digits;
+	long n = 0;
+	for (; *p >= '0' && *p <= '9'; p++)
+		n = n > kNumberMax ? n : n * 10 + (*p - '0');
+	bool shaped = p > digits && *digits != '0' && p[0] == '~' && p[1] == '\0';
+	return !shaped ? 0 : n > kNumberMax ? -1 : n;
 }
 
 // The highest N among g_base's numbered backups in g_dir: 0 when there is
@@ -142,6 +150,16 @@ void PutBack(const char *name, bool linked)
 		       g_aside);
 }
 
+// Says that the file named name gets no backup: the simple one under
+// suffix, or a numbered one.
+void SayNoBackup(const char *name, const char *suffix)
+{
+	if (g_numbered)
+		printf("%s can not be given a numbered backup.\n", name);
+	else
+		printf("%s can not be backed up with the suffix %s.\n", name, suffix);
+}
+
 } // namespace
 
 int BackupPossible(const char *name, const char *suffix)
@@ -156,7 +174,7 @@ int BackupPossible(const char *name, const char *suffix)
 	if (none || (fits && !S_ISDIR(old.st_mode) &&
 	             (!sticky || me == 0 || old.st_uid == me || dir.st_uid == me)))
 		return 1;
-	printf("%s can not be backed up with the suffix %s.\n", name, suffix);
+	SayNoBackup(name, suffix);
 	return 0;
 }
 
@@ -186,7 +204,7 @@ int KeepBackup(const char *name, const char *suffix, int old)
 		if (!taken)
 			break;
 	}
-	printf("%s can not be backed up with the suffix %s.\n", name, suffix);
+	SayNoBackup(name, suffix);
 	return 0;
 }
 
@@ -214,6 +232,6 @@ bool IsBackupName(const char *name, const char *suffix)
 	std::size_t n = strlen(name), s = strlen(suffix);
 	const char *tilde = n > 0 && name[n - 1] == '~' ? strrchr(name, '.') : nullptr;
 	bool numbered = tilde && tilde[1] == '~' &&
-	                BackupNumber(name, name, static_cast<std::size_t>(tilde - name)) > 0;
+	                BackupNumber(name, name, static_cast<std::size_t>(tilde - name)) != 0;
 	return numbered || (n > s && strcmp(name + n - s, suffix) == 0);
 }

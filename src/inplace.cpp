@@ -105,11 +105,31 @@ const char kUsage[] =
         "  ppdedit-inplace -r -p -e /R pair.txt A4 -- /etc/cups/ppd  a whole tree\n"
         "  ppdedit-inplace --sync -p /R pair.txt A4 -- *.ppd       survive a power cut\n";
 
+std::string Escaped(const char *text);
+
+// Whether name ends in tail, in any case.
+bool EndsIn(const char *name, const char *tail)
+{
+	std::size_t n = strlen(name), t = strlen(tail);
+	return n >= t && strcasecmp(name + n - t, tail) == 0;
+}
+
+// Whether a file is a PPD by its name: *.ppd or *.ppd.gz, in any case.
+bool IsPpdName(const char *name)
+{
+	return EndsIn(name, ".ppd") || EndsIn(name, ".ppd.gz");
+}
+
 // Whether a backup suffix can serve: one that would name the file itself,
-// or another folder, cannot.
+// or another folder, cannot; nor one that gives a PPD's backup a PPD's name
+// (a walk would edit it; with .gz, a.ppd's would be a.ppd.gz), nor one that
+// every PPD's name ends in (each would be passed over as a backup).
 bool GoodSuffix(const char *suffix)
 {
-	return *suffix && !strchr(suffix, '/');
+	std::string backup = std::string(".ppd") + suffix;
+	return *suffix && !strchr(suffix, '/') && !IsPpdName(backup.c_str()) &&
+	       !IsPpdName((".ppd.gz" + backup.substr(4)).c_str()) && !EndsIn(".ppd", suffix) &&
+	       !EndsIn(".ppd.gz", suffix);
 }
 
 // Takes the suffix of simple backups, which asks for backups.
@@ -119,7 +139,10 @@ bool TakeSuffix(const char *suffix, Options *o)
 	o->how.backup = suffix;
 	if (GoodSuffix(suffix))
 		return true;
-	fputs("ppdedit-inplace: a backup suffix may not be empty or hold a slash\n", stderr);
+	fprintf(stderr,
+	        "ppdedit-inplace: a backup suffix may not be empty, hold a slash, or end or make a "
+	        "PPD's name: %s\n",
+	        Escaped(suffix).c_str());
 	o->said = true;
 	return false;
 }
@@ -623,15 +646,6 @@ bool EntryFails(Run *r, const std::string &path)
 	return WalkFails(r, path, strerror(errno));
 }
 
-// Whether a file found in a walk is a PPD: named *.ppd or *.ppd.gz, in any
-// case.
-bool IsPpdName(const char *name)
-{
-	std::size_t n = strlen(name);
-	return (n >= 4 && strcasecmp(name + n - 4, ".ppd") == 0) ||
-	       (n >= 7 && strcasecmp(name + n - 7, ".ppd.gz") == 0);
-}
-
 // The names of an open folder, in byte order, the folder closed. False
 // when it cannot be read.
 bool SortedNames(int dir, std::vector<std::string> *names)
@@ -726,7 +740,8 @@ void Summarize(const Run &r)
 	fprintf(stderr, ", %ld unchanged, %ld failed", unchanged, n[kEditFailed]);
 	if (n[kSkipped])
 		fprintf(stderr, ", %ld skipped", n[kSkipped]);
-	if (n[kEditUnchanged] > 1 && n[kEditUnchanged] == unchanged && n[kEditChanged] == 0)
+	if (n[kEditUnchanged] > 1 && n[kEditUnchanged] == unchanged - n[kPassedBackup] &&
+	    n[kEditChanged] == 0)
 		fputs(r.opt->defaults.empty() ? "; no anchor or key matched in any"
 		                              : "; none has the options",
 		      stderr);

@@ -1266,6 +1266,11 @@ const Case kCases[] = {
 	        "VERSION_CONTROL=never SIMPLE_BACKUP_SUFFIX=.old \"$PPDEDIT_INPLACE\" -b /R p.txt A4 -- b.ppd > /dev/null 2>&1"),
 	Refused("BackupSuffixAsOnceGiven", {"-b", ".bak", "/R", "p.txt", "A4", "--", "a.ppd"},
 	        "[ERROR] .bak is not found.\nppdedit-inplace: -b takes no suffix: -S .bak gives one"),
+	Refused("BackupSuffixMakingPpdNames", {"-S", ".gz", "/R", "p.txt", "A4", "--", "a.ppd"},
+	        "a backup suffix may not be empty, hold a slash, or end or make a PPD's name: .gz"),
+	// A number that no run gave is not followed past what a number holds.
+	InPlace("BackupNumberPlanted", {{"a.ppd", kPpd}, {"a.ppd.~9223372036854775807~", kOld}, {"a.ppd.~99999999999999999999~", kOld}, {"p.txt", kPageSize}}, "",
+	        {"--backup=numbered", "/R", "p.txt", "A4", "--", "a.ppd"}, "changed: a.ppd\n", {{"a.ppd", kA4Only}, {"a.ppd.~1~", kPpd}}),
 	Refused("BackupControlUnknown", {"--backup=.bak", "/R", "p.txt", "A4", "--", "a.ppd"},
 	        "invalid backup type '.bak' in --backup: none, numbered, existing or simple (a suffix is given with -S)"),
 	// What a parameter file's line endings would do to files that end their
