@@ -107,9 +107,9 @@ endings() {
 }
 
 # Checks one cookbook block's report ($1) against the folder before ($2)
-# and after ($3) it ran.
+# and after ($3) it ran; $4 is yes for a block that runs with -n.
 check_block() {
-	local report=$1 before=$2 after=$3
+	local report=$1 before=$2 after=$3 dry=$4
 	if ! diff <(cut -d' ' -f1-5 "$before") <(cut -d' ' -f1-5 "$after") >/dev/null; then
 		echo "the folder's files, modes, owners, groups or line endings changed:"
 		diff <(cut -d' ' -f1-5 "$before") <(cut -d' ' -f1-5 "$after") || true
@@ -122,8 +122,12 @@ check_block() {
 		# A block may run over a file twice: once changed, it has changed.
 		status=$(grep -E "^(changed|unchanged|skipped|failed): $name( |:|$)" "$report" |
 			cut -d: -f1 | sort -u | sed -n '1p' || true)
+		# Changed twice, it may be back as it was; with -n, nothing is.
+		[ "$(grep -cE "^changed: $name( |$)" "$report")" -lt 2 ] || changed=yes
+		[ "$dry" = no ] || changed=$changed:dry
 		case $status:$changed in
 		changed:yes | unchanged:no | skipped:no | failed:no | :no) ;;
+		changed:no:dry | unchanged:no:dry | skipped:no:dry | failed:no:dry | :no:dry) ;;
 		*) echo "$name: reported '${status:-nothing}', changed: $changed"; return 1 ;;
 		esac
 	done <"$after"
@@ -159,7 +163,9 @@ while read -r n kind where; do
 	(cd "$work" && bash "$blocks/$n.sh") >"$blocks/$n.real" 2>&1 || true
 	snapshot >"$blocks/after"
 	real_blocks=$((real_blocks + 1))
-	if ! why=$(check_block "$blocks/$n.real" "$blocks/before" "$blocks/after" &&
+	dry=no
+	! grep -q -- ' -n ' "$blocks/$n.sh" || dry=yes
+	if ! why=$(check_block "$blocks/$n.real" "$blocks/before" "$blocks/after" "$dry" &&
 		check_backups "$blocks/$n.real" "$blocks/before" "$blocks/before"); then
 		echo "README block $n on real PPDs: $why"
 		fail=1
